@@ -1,0 +1,9 @@
+#ifndef INSTALLER_FAILURE_REPORT_H
+#define INSTALLER_FAILURE_REPORT_H
+
+// Prints "<operation> FAILURE: <system text>" for the calling thread's
+// last-error code, or "<operation> FAILURE: (0x%08x)" when the system has no
+// text for it, and leaves the last-error code as it found it. Returns 0.
+int report_failure(const char *operation);
+
+#endif

@@ -1,0 +1,117 @@
+// install: installs or updates the Plug and Play driver for the devices that
+// carry this build's hardware ID, from an INF file in the program's own
+// directory.
+#include "failure_report.h"
+
+#include <windows.h>
+
+#include <newdev.h>
+#include <stdio.h>
+#include <string.h>
+
+#ifndef TARGET_HARDWARE_ID
+#error "TARGET_HARDWARE_ID must name the hardware ID this build installs for"
+#endif
+
+namespace {
+
+enum ExitStatus : int {
+  kUpdated = 0,
+  kUpdatedRestartNeeded = 1,
+  kNotUpdated = 2,
+};
+
+const int kExpectedArgumentCount = 2; // program name and the INF's name
+const DWORD kNoInstallFlags = 0;      // in particular, no INSTALLFLAG_FORCE
+
+const char kUsageLine[] = "usage: install <INF_File>\n";
+const char kNotFoundLine[] = "  File not found.\n";
+const char kRestartLine[] = "(Reboot Required)\n";
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+bool is_drive_prefix(const char *path) {
+  return path[0] != '\0' && path[1] == ':';
+}
+
+// Length of the directory part of a full path: everything up to and
+// including its last separator, or just the drive when there is none. The
+// trail byte of a double-byte character is never taken for a separator.
+size_t directory_length(const char *path) {
+  const size_t start = is_drive_prefix(path) ? 2 : 0;
+  size_t length = start;
+  for (size_t i = start; path[i] != '\0'; ++i) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && path[i + 1] != '\0') {
+      ++i;
+    } else if (is_separator(path[i])) {
+      length = i + 1;
+    }
+  }
+  return length;
+}
+
+// Rewrites the program's own path in place into its directory followed by
+// the INF's name, exactly as given. Returns false when that does not fit.
+bool compose_inf_path(char (&path)[MAX_PATH], const char *inf_name) {
+  const size_t directory = directory_length(path);
+  const size_t name = strlen(inf_name);
+  if (name >= MAX_PATH - directory) {
+    return false;
+  }
+  memcpy(path + directory, inf_name, name + 1);
+  return true;
+}
+
+bool file_exists(const char *path) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  FindClose(search);
+  return true;
+}
+
+int usage_error() {
+  fputs(kUsageLine, stdout);
+  return kNotUpdated;
+}
+
+int inf_not_found() {
+  fputs(kNotFoundLine, stdout);
+  return usage_error();
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+  BOOL restart_needed = FALSE;
+
+  if (argc != kExpectedArgumentCount) {
+    return usage_error();
+  }
+
+  // A result of 0 is a failure; a full buffer means the path was cut short
+  // (and older systems leave it unterminated). Neither names our directory.
+  char path[MAX_PATH];
+  const DWORD path_length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (path_length == 0 || path_length >= MAX_PATH) {
+    report_failure("GetModuleFileName");
+    return kNotUpdated;
+  }
+
+  if (!compose_inf_path(path, argv[1]) || !file_exists(path)) {
+    return inf_not_found();
+  }
+
+  if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, TARGET_HARDWARE_ID, path,
+                                          kNoInstallFlags, &restart_needed)) {
+    report_failure("UpdateDriverForPlugAndPlayDevices");
+    return kNotUpdated;
+  }
+  if (restart_needed) {
+    fputs(kRestartLine, stdout);
+    return kUpdatedRestartNeeded;
+  }
+  return kUpdated;
+}

@@ -1,0 +1,65 @@
+// A stand-in for the platform's newdev.dll. It records the arguments of each
+// UpdateDriverForPlugAndPlayDevicesA call and answers with an outcome the test
+// scripts through the environment:
+//   NEWDEV_STAND_IN_OUTCOME  "success" (the default), "restart", or
+//                            "failure:<code>" (code in C notation, e.g. 0x5)
+//   NEWDEV_STAND_IN_RECORD   file to write the received arguments to
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const DWORD kVariableSize = 512;
+
+// Reads an environment variable into value; false when it is unset or too long.
+bool read_variable(const char *name, char (&value)[kVariableSize]) {
+  const DWORD length = GetEnvironmentVariableA(name, value, kVariableSize);
+  return length != 0 && length < kVariableSize;
+}
+
+void record_call(HWND parent, const char *hardware_id, const char *inf_path,
+                 DWORD flags, const BOOL *restart_needed) {
+  char record_path[kVariableSize];
+  if (!read_variable("NEWDEV_STAND_IN_RECORD", record_path)) {
+    return;
+  }
+  FILE *record = fopen(record_path, "wb");
+  if (record == nullptr) {
+    return;
+  }
+  fprintf(record, "parent=%s\n", parent == nullptr ? "null" : "set");
+  fprintf(record, "hardware_id=%s\n", hardware_id);
+  fprintf(record, "inf_path=%s\n", inf_path);
+  fprintf(record, "flags=%lu\n", flags);
+  if (restart_needed == nullptr) {
+    fprintf(record, "restart_flag=null\n");
+  } else {
+    fprintf(record, "restart_flag=%d\n", *restart_needed);
+  }
+  fclose(record);
+}
+
+} // namespace
+
+extern "C" __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(
+    HWND parent, const char *hardware_id, const char *inf_path, DWORD flags,
+    BOOL *restart_needed) {
+  record_call(parent, hardware_id, inf_path, flags, restart_needed);
+
+  char outcome[kVariableSize] = "success";
+  read_variable("NEWDEV_STAND_IN_OUTCOME", outcome);
+  const char kFailurePrefix[] = "failure:";
+  if (strncmp(outcome, kFailurePrefix, sizeof kFailurePrefix - 1) == 0) {
+    const DWORD code =
+        strtoul(outcome + sizeof kFailurePrefix - 1, nullptr, 0);
+    SetLastError(code);
+    return FALSE;
+  }
+  if (strcmp(outcome, "restart") == 0 && restart_needed != nullptr) {
+    *restart_needed = TRUE;
+  }
+  return TRUE;
+}

@@ -1,0 +1,322 @@
+#!/usr/bin/env python3
+"""Runs the built install.exe deliverables under Wine and checks the exact
+standard-output bytes, the exit status and the arguments of the driver update.
+
+Each case lays out files in a fresh folder of a throwaway Wine prefix, runs a
+deliverable there and compares what it printed with what the table expects.
+The update goes either to the stand-in newdev.dll, which records its
+arguments and answers as scripted, or to Wine's own device installer.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Callable, List, Optional, Union
+
+MAX_PATH = 260
+USAGE = b"usage: install <INF_File>\r\n"
+NOT_FOUND = b"  File not found.\r\n" + USAGE
+RESTART = b"(Reboot Required)\r\n"
+UPDATE_FAILED = b"UpdateDriverForPlugAndPlayDevices FAILURE: "
+# Wine's message texts end in CR LF; text mode puts a CR before each LF.
+ACCESS_DENIED_TEXT = b"Access denied.\r\r\n\r\n"
+INSUFFICIENT_BUFFER_TEXT = b"Insufficient buffer.\r\r\n\r\n"
+
+DELIVERABLES = {
+    "port-function": "ZORQBUS\\COMPORT&VID_0403&PID_6001",
+    "bus-device": "USB\\VID_0403&PID_6001",
+}
+# The sample driver package of each deliverable, and the payload it copies.
+SAMPLE_PACKAGES = {
+    "port-function": ("zorqport.inf", "zorqport.txt"),
+    "bus-device": ("zorqusb.inf", "zorqusb.txt"),
+}
+
+
+@dataclass
+class Layout:
+    """Where a case's program runs from, in Windows terms."""
+
+    root: str  # the case's folder, e.g. C:\t\07
+    program_dir: str  # the program's directory, with its final backslash
+
+
+Args = Union[List[str], Callable[[Layout], List[str]]]
+
+
+@dataclass
+class Case:
+    name: str
+    args: Args
+    files: List[str] = field(default_factory=list)  # '/'-ending: a folder
+    program: str = "Setup/install.exe"
+    cwd: str = "work"
+    outcome: str = "success"
+    stdout: bytes = b""
+    status: int = 0
+    updated: bool = True  # whether the update is called, with dir + argument
+    lang: str = "C.UTF-8"
+    on_own_drive: bool = False  # the case's folder is the root of drive R:
+
+
+def fill(length: int) -> str:
+    """An INF name of exactly `length` characters."""
+    return "a" * (length - 4) + ".inf"
+
+
+DEEP_DIRS = "/".join(["d" * 60] * 5)
+
+CASES = [
+    # Exit statuses.
+    Case("no argument", [], stdout=USAGE, status=2, updated=False),
+    Case("two arguments", ["port.inf", "x"], ["Setup/port.inf"],
+         stdout=USAGE, status=2, updated=False),
+    Case("three arguments", ["port.inf", "x", "y"], ["Setup/port.inf"],
+         stdout=USAGE, status=2, updated=False),
+    Case("INF not found", ["absent.inf"], ["Setup/port.inf"],
+         stdout=NOT_FOUND, status=2, updated=False),
+    Case("updated", ["port.inf"], ["Setup/port.inf"]),
+    Case("updated, restart needed", ["port.inf"], ["Setup/port.inf"],
+         outcome="restart", stdout=RESTART, status=1),
+    Case("update fails, system text", ["port.inf"], ["Setup/port.inf"],
+         outcome="failure:5", stdout=UPDATE_FAILED + ACCESS_DENIED_TEXT,
+         status=2),
+    Case("update fails, no system text", ["port.inf"], ["Setup/port.inf"],
+         outcome="failure:0xE000020B",
+         stdout=UPDATE_FAILED + b"(0xe000020b)\r\n", status=2),
+    # Resolving the name against the program's directory.
+    Case("INF only in the working directory", ["port.inf"], ["work/port.inf"],
+         stdout=NOT_FOUND, status=2, updated=False),
+    Case("sub-directory", ["drivers\\port.inf"], ["Setup/drivers/port.inf"]),
+    Case("parent step", ["..\\port.inf"], ["port.inf", "Setup/"]),
+    Case("leading separator is appended", ["\\port.inf"], ["Setup/port.inf"]),
+    Case("absolute argument is appended", lambda l: [l.root + "\\port.inf"],
+         ["port.inf", "Setup/"], stdout=NOT_FOUND, status=2, updated=False),
+    Case("wildcard", ["*.inf"], ["Setup/port.inf"]),
+    Case("directory name", ["drivers"], ["Setup/drivers/"]),
+    Case("name with spaces", ["my port.inf"], ["Setup/my port.inf"]),
+    Case("empty argument", [""], ["Setup/port.inf"],
+         stdout=NOT_FOUND, status=2, updated=False),
+    Case("program at the root of a drive", ["port.inf"], ["port.inf"],
+         program="install.exe", on_own_drive=True),
+    Case("started under another name, usage", [], program="Setup/setup.exe",
+         stdout=USAGE, status=2, updated=False),
+    Case("started under another name", ["port.inf"], ["Setup/port.inf"],
+         program="Setup/setup.exe"),
+    # The composed path's buffer holds MAX_PATH characters with the terminator.
+    Case("longest name that fits",
+         lambda l: [fill(MAX_PATH - 1 - len(l.program_dir))],
+         lambda l: ["Setup/" + fill(MAX_PATH - 1 - len(l.program_dir))]),
+    Case("one character more",
+         lambda l: [fill(MAX_PATH - len(l.program_dir))],
+         lambda l: ["Setup/" + fill(MAX_PATH - len(l.program_dir))],
+         stdout=NOT_FOUND, status=2, updated=False),
+    Case("program path longer than MAX_PATH", ["port.inf"],
+         [DEEP_DIRS + "/port.inf"], program=DEEP_DIRS + "/install.exe",
+         stdout=b"GetModuleFileName FAILURE: " + INSUFFICIENT_BUFFER_TEXT,
+         status=2, updated=False),
+    # In code page 932, "ソ" is 0x83 0x5C: its trail byte is no separator.
+    Case("double-byte character with trail byte 0x5C", ["port.inf"],
+         ["ソ/port.inf"], program="ソ/ソ.exe", lang="ja_JP.UTF-8"),
+]
+
+# report_failure on its own: (code, expected text after "Op FAILURE: ").
+REPORT_CASES = [
+    ("5", ACCESS_DENIED_TEXT),
+    ("0", b"Success.\r\r\n\r\n"),
+    ("0xE000020B", b"(0xe000020b)\r\n"),
+    ("0xFFFF", b"(0x0000ffff)\r\n"),
+]
+
+
+class Wine:
+    """A throwaway Wine prefix inside the build tree."""
+
+    def __init__(self, prefix: Path):
+        self.prefix = prefix
+        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
+        self.env.pop("DISPLAY", None)
+
+    @property
+    def drive_c(self) -> Path:
+        return self.prefix / "drive_c"
+
+    def system_dir_32(self) -> Path:
+        """Where 32-bit programs' system libraries live in this prefix."""
+        wow64 = self.drive_c / "windows" / "syswow64"
+        return wow64 if wow64.is_dir() else self.drive_c / "windows" / "system32"
+
+    def create(self) -> None:
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        self.prefix.mkdir(parents=True)
+        print("creating Wine prefix", self.prefix, flush=True)
+        # One server for the whole run, rather than one per program started.
+        subprocess.run(["wineserver", "--persistent"], env=self.env, check=True)
+        # No Mono or Gecko: nothing here needs them, and they would be fetched.
+        env = dict(self.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
+        subprocess.run(["wineboot", "--init"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def shut_down(self) -> None:
+        subprocess.run(["wineserver", "--kill"], env=self.env, check=False)
+
+    def run(self, program: str, args: List[str], cwd: Path,
+            extra_env: dict) -> subprocess.CompletedProcess:
+        return subprocess.run(["wine", program] + args, cwd=cwd,
+                              env=dict(self.env, **extra_env),
+                              capture_output=True, timeout=120)
+
+
+class Suite:
+    def __init__(self, build_dir: Path, source_dir: Path, wine: Wine):
+        self.build_dir = build_dir
+        self.source_dir = source_dir
+        self.wine = wine
+        self.passed = 0
+        self.failed = 0
+        self.case_number = 0
+
+    def check(self, label: str, problems: List[str]) -> None:
+        if problems:
+            self.failed += 1
+            print(f"FAIL {label}")
+            for problem in problems:
+                print("     " + problem)
+        else:
+            self.passed += 1
+            print(f"ok   {label}")
+
+    def new_case_folder(self) -> Path:
+        self.case_number += 1
+        folder = self.wine.drive_c / "t" / f"{self.case_number:03}"
+        folder.mkdir(parents=True)
+        return folder
+
+    def run_case(self, deliverable: str, case: Case) -> None:
+        folder = self.new_case_folder()
+        if case.on_own_drive:
+            drive = self.wine.prefix / "dosdevices" / "r:"
+            drive.unlink(missing_ok=True)
+            drive.symlink_to(folder)
+            root = "R:"
+        else:
+            root = f"C:\\t\\{self.case_number:03}"
+        program = root + "\\" + case.program.replace("/", "\\")
+        layout = Layout(root, program[: program.rindex("\\") + 1])
+        args = case.args(layout) if callable(case.args) else case.args
+        files = case.files(layout) if callable(case.files) else case.files
+
+        for name in files + [case.cwd + "/"]:
+            path = folder / name
+            if name.endswith("/"):
+                path.mkdir(parents=True, exist_ok=True)
+            else:
+                path.parent.mkdir(parents=True, exist_ok=True)
+                path.touch()
+        executable = folder / case.program
+        executable.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(self.build_dir / deliverable / "install.exe", executable)
+
+        record = folder / "record.txt"
+        result = self.wine.run(program, args, folder / case.cwd, {
+            "LANG": case.lang,
+            "WINEDLLOVERRIDES": "newdev=n",
+            "NEWDEV_STAND_IN_OUTCOME": case.outcome,
+            "NEWDEV_STAND_IN_RECORD": root + "\\record.txt",
+        })
+
+        problems = compare_output(result, case.stdout, case.status)
+        if case.updated:
+            code_page = "cp932" if case.lang.startswith("ja_JP") else "cp1252"
+            inf_path = (layout.program_dir + args[0]).encode(code_page)
+            expected = (b"parent=null\nhardware_id="
+                        + DELIVERABLES[deliverable].encode()
+                        + b"\ninf_path=" + inf_path
+                        + b"\nflags=0\nrestart_flag=0\n")
+            actual = record.read_bytes() if record.exists() else b"(not called)"
+            if actual != expected:
+                problems.append(f"update got {actual!r}, expected {expected!r}")
+        elif record.exists():
+            problems.append(f"update was called: {record.read_bytes()!r}")
+        self.check(f"{deliverable}: {case.name}", problems)
+
+    def run_report_cases(self) -> None:
+        checker = self.build_dir / "tests" / "report_failure_check.exe"
+        for code, text in REPORT_CASES:
+            result = self.wine.run(str(checker), [code, "Op"],
+                                   self.new_case_folder(), {})
+            self.check(f"report_failure: code {code}",
+                       compare_output(result, b"Op FAILURE: " + text, 0))
+
+    def run_device_installer_case(self, deliverable: str) -> None:
+        """The deliverable against Wine's own device installer."""
+        folder = self.new_case_folder()
+        inf, payload = SAMPLE_PACKAGES[deliverable]
+        package = self.source_dir / "demo" / "packages" / deliverable
+        shutil.copytree(package, folder / "Package")
+        shutil.copy(self.build_dir / deliverable / "install.exe",
+                    folder / "Package" / "install.exe")
+        simdevice = str(self.build_dir / "demo" / "simdevice.exe")
+        hardware_id = DELIVERABLES[deliverable]
+        builtin = {"WINEDLLOVERRIDES": "newdev=b"}
+
+        problems = []
+        added = self.wine.run(simdevice, ["add", hardware_id], folder, builtin)
+        if added.returncode != 0:
+            problems.append(f"simdevice add failed: {added.stderr!r}")
+        program = f"C:\\t\\{self.case_number:03}\\Package\\install.exe"
+        result = self.wine.run(program, [inf], folder, builtin)
+        problems += compare_output(result, b"", 0)
+        shown = self.wine.run(simdevice, ["show", hardware_id], folder, builtin)
+        if b"driver: {" not in shown.stdout:
+            problems.append(f"device not bound to a driver: {shown.stdout!r}")
+        copied = self.system_dir_32_drivers() / payload
+        if not copied.is_file():
+            problems.append(f"payload not copied to {copied}")
+        self.check(f"{deliverable}: Wine's device installer", problems)
+
+    def system_dir_32_drivers(self) -> Path:
+        return self.wine.system_dir_32() / "drivers"
+
+
+def compare_output(result: subprocess.CompletedProcess, stdout: bytes,
+                   status: int) -> List[str]:
+    problems = []
+    if result.stdout != stdout:
+        problems.append(f"stdout {result.stdout!r}, expected {stdout!r}")
+    if result.returncode != status:
+        problems.append(f"status {result.returncode}, expected {status}")
+    return problems
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build-dir", type=Path, required=True)
+    parser.add_argument("--source-dir", type=Path, required=True)
+    options = parser.parse_args()
+    build_dir = options.build_dir.resolve()
+
+    wine = Wine(build_dir / "wine-prefix")
+    suite = Suite(build_dir, options.source_dir.resolve(), wine)
+    try:
+        wine.create()
+        shutil.copy(build_dir / "tests" / "stand-in" / "newdev.dll",
+                    wine.system_dir_32() / "newdev.dll")
+        for deliverable in DELIVERABLES:
+            for case in CASES:
+                suite.run_case(deliverable, case)
+        suite.run_report_cases()
+        for deliverable in DELIVERABLES:
+            suite.run_device_installer_case(deliverable)
+    finally:
+        wine.shut_down()
+    print(f"{suite.passed} passed, {suite.failed} failed")
+    return 1 if suite.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
