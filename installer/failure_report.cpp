@@ -20,10 +20,9 @@ int report_failure(const char *operation) {
   char *text = nullptr;
   // With ALLOCATE_BUFFER the system stores a pointer to its own buffer
   // through the buffer argument, hence the cast.
-  const DWORD length = FormatMessageA(kSystemTextFlags, nullptr, code,
-                                      kUserDefaultLanguage,
-                                      reinterpret_cast<char *>(&text), 0,
-                                      nullptr);
+  const DWORD length =
+      FormatMessageA(kSystemTextFlags, nullptr, code, kUserDefaultLanguage,
+                     reinterpret_cast<char *>(&text), 0, nullptr);
   if (length != 0 && text != nullptr) {
     // The system text keeps its own line break, if it has one.
     printf("%s FAILURE: %s\n", operation, text);

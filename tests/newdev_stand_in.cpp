@@ -44,17 +44,17 @@ void record_call(HWND parent, const char *hardware_id, const char *inf_path,
 
 } // namespace
 
-extern "C" __declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(
-    HWND parent, const char *hardware_id, const char *inf_path, DWORD flags,
-    BOOL *restart_needed) {
+extern "C" __declspec(dllexport) BOOL WINAPI
+    UpdateDriverForPlugAndPlayDevicesA(HWND parent, const char *hardware_id,
+                                       const char *inf_path, DWORD flags,
+                                       BOOL *restart_needed) {
   record_call(parent, hardware_id, inf_path, flags, restart_needed);
 
   char outcome[kVariableSize] = "success";
   read_variable("NEWDEV_STAND_IN_OUTCOME", outcome);
   const char kFailurePrefix[] = "failure:";
   if (strncmp(outcome, kFailurePrefix, sizeof kFailurePrefix - 1) == 0) {
-    const DWORD code =
-        strtoul(outcome + sizeof kFailurePrefix - 1, nullptr, 0);
+    const DWORD code = strtoul(outcome + sizeof kFailurePrefix - 1, nullptr, 0);
     SetLastError(code);
     return FALSE;
   }

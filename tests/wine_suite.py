@@ -10,6 +10,7 @@ arguments and answers as scripted, or to Wine's own device installer.
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -30,6 +31,9 @@ DELIVERABLES = {
     "port-function": "ZORQBUS\\COMPORT&VID_0403&PID_6001",
     "bus-device": "USB\\VID_0403&PID_6001",
 }
+# What each deliverable may need from a bare Windows, and its size limit.
+ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll", "newdev.dll"}
+SIZE_LIMIT = 20 * 1024
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
     "port-function": ("zorqport.inf", "zorqport.txt"),
@@ -244,6 +248,27 @@ class Suite:
             problems.append(f"update was called: {record.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems)
 
+    def check_deliverable(self, deliverable: str, objdump: str) -> None:
+        """A 32-bit console program that runs on a bare Windows, and small."""
+        program = self.build_dir / deliverable / "install.exe"
+        headers = subprocess.run([objdump, "-p", str(program)], check=True,
+                                 capture_output=True, text=True).stdout
+        problems = []
+        if "file format pei-i386" not in headers:
+            problems.append("not an Intel 80386 PE program")
+        if not re.search(r"^Magic\s+010b\s", headers, re.M):
+            problems.append("not PE32")
+        if not re.search(r"^Subsystem\s+00000003\s", headers, re.M):
+            problems.append("not a console program")
+        imports = set(re.findall(r"DLL Name: (\S+)", headers))
+        if imports != ALLOWED_IMPORTS:
+            problems.append(f"imports {sorted(imports)}")
+        size = program.stat().st_size
+        if size >= SIZE_LIMIT:
+            problems.append(f"{size} bytes, limit {SIZE_LIMIT}")
+        self.check(f"{deliverable}: PE32 console program, imports, size",
+                   problems)
+
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
         for code, text in REPORT_CASES:
@@ -297,6 +322,7 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", type=Path, required=True)
     parser.add_argument("--source-dir", type=Path, required=True)
+    parser.add_argument("--objdump", required=True)
     options = parser.parse_args()
     build_dir = options.build_dir.resolve()
 
@@ -307,6 +333,7 @@ def main() -> int:
         shutil.copy(build_dir / "tests" / "stand-in" / "newdev.dll",
                     wine.system_dir_32() / "newdev.dll")
         for deliverable in DELIVERABLES:
+            suite.check_deliverable(deliverable, options.objdump)
             for case in CASES:
                 suite.run_case(deliverable, case)
         suite.run_report_cases()

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Shows the port-function install.exe installing the sample driver for a
+# simulated device, under Wine's own device installer, in a throwaway prefix.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+
+readonly BUILD_DIR="$PWD/build/windows-x86"
+readonly HARDWARE_ID='ZORQBUS\COMPORT&VID_0403&PID_6001'
+readonly PACKAGE_DIR='C:\ZorqDriver'
+readonly INF_NAME=zorqport.inf
+
+export WINEPREFIX="$BUILD_DIR/demo-prefix"
+export WINEDEBUG=-all
+unset DISPLAY
+
+step() { printf '\n== %s\n' "$*"; }
+
+# Wine writes CR LF line ends; show the lines as plain text.
+wine_run() { wine "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+step "Installing prerequisites and building"
+install_prerequisites
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86
+
+step "Creating a throwaway Wine prefix in $WINEPREFIX (about 20 s)"
+trap 'wineserver -k 2>/dev/null || true' EXIT
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+wineserver -p
+WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot --init >/dev/null 2>&1 &
+boot=$!
+seconds=0
+while kill -0 "$boot" 2>/dev/null; do
+  echo "  setting up Wine... ${seconds}s"
+  sleep 5
+  seconds=$((seconds + 5))
+done
+wait "$boot"
+echo "Wine prefix ready"
+
+step "Registering a simulated device with hardware ID $HARDWARE_ID"
+wine_run "$BUILD_DIR/demo/simdevice.exe" add "$HARDWARE_ID"
+
+step "The device before: no driver"
+wine_run "$BUILD_DIR/demo/simdevice.exe" show "$HARDWARE_ID"
+
+step "Unpacking the driver package to $PACKAGE_DIR"
+package="$WINEPREFIX/drive_c/ZorqDriver"
+mkdir -p "$package"
+cp demo/packages/port-function/* "$BUILD_DIR/port-function/install.exe" "$package/"
+ls "$package"
+
+step "Running: $PACKAGE_DIR\\install.exe $INF_NAME"
+status=0
+output=$(cd "$package" && wine_run "$PACKAGE_DIR\\install.exe" "$INF_NAME") || status=$?
+echo "${output:-(no output: the driver was updated and no restart is needed)}"
+echo "exit status: $status"
+
+step "The device after"
+wine_run "$BUILD_DIR/demo/simdevice.exe" show "$HARDWARE_ID" || true
+echo "payload copied by the installation:"
+ls "$WINEPREFIX"/drive_c/windows/syswow64/drivers/zorqport.txt
+
+exit "$status"
