@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <newdev.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -23,6 +22,13 @@ enum ExitStatus : int {
 
 const int kExpectedArgumentCount = 2; // program name and the INF's name
 const DWORD kNoInstallFlags = 0;      // in particular, no INSTALLFLAG_FORCE
+
+// The device installer's update entry point, taken from the system's newdev.
+typedef BOOL(WINAPI *UpdateDriverFunction)(HWND parent, LPCSTR hardware_id,
+                                           LPCSTR inf_path, DWORD flags,
+                                           PBOOL restart_needed);
+const char kDeviceInstallerLibrary[] = "\\newdev.dll";
+const char kUpdateDriverFunction[] = "UpdateDriverForPlugAndPlayDevicesA";
 
 const char kUsageLine[] = "usage: install <INF_File>\n";
 const char kNotFoundLine[] = "  File not found.\n";
@@ -72,6 +78,35 @@ bool file_exists(const char *path) {
   return true;
 }
 
+// Loads the device installer from the system directory and nowhere else. The
+// program runs elevated from folders that others may write to, so a
+// newdev.dll beside it must never be picked up; the altered search path
+// makes the library's own dependencies come from the system directory too.
+// Returns null, with the reason in the last-error code, when it cannot.
+UpdateDriverFunction load_update_driver() {
+  char library[MAX_PATH];
+  const UINT directory = GetSystemDirectoryA(library, MAX_PATH);
+  if (directory == 0) {
+    return nullptr;
+  }
+  if (directory + sizeof kDeviceInstallerLibrary > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
+  memcpy(library + directory, kDeviceInstallerLibrary,
+         sizeof kDeviceInstallerLibrary);
+
+  const HMODULE module =
+      LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) {
+    return nullptr;
+  }
+  // The library stays loaded until the process ends.
+  const FARPROC function = GetProcAddress(module, kUpdateDriverFunction);
+  return reinterpret_cast<UpdateDriverFunction>(
+      reinterpret_cast<void *>(function));
+}
+
 int usage_error() {
   fputs(kUsageLine, stdout);
   return kNotUpdated;
@@ -104,8 +139,10 @@ int main(int argc, char *argv[]) {
     return inf_not_found();
   }
 
-  if (!UpdateDriverForPlugAndPlayDevicesA(nullptr, TARGET_HARDWARE_ID, path,
-                                          kNoInstallFlags, &restart_needed)) {
+  const UpdateDriverFunction update_driver = load_update_driver();
+  if (update_driver == nullptr ||
+      !update_driver(nullptr, TARGET_HARDWARE_ID, path, kNoInstallFlags,
+                     &restart_needed)) {
     report_failure("UpdateDriverForPlugAndPlayDevices");
     return kNotUpdated;
   }

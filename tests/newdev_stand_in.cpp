@@ -1,6 +1,6 @@
-// A stand-in for the platform's newdev.dll. It records the arguments of each
-// UpdateDriverForPlugAndPlayDevicesA call and answers with an outcome the test
-// scripts through the environment:
+// A stand-in for the platform's newdev.dll. It records where it was loaded from
+// and the arguments of each UpdateDriverForPlugAndPlayDevicesA call, and
+// answers with an outcome the test scripts through the environment:
 //   NEWDEV_STAND_IN_OUTCOME  "success" (the default), "restart", or
 //                            "failure:<code>" (code in C notation, e.g. 0x5)
 //   NEWDEV_STAND_IN_RECORD   file to write the received arguments to
@@ -13,6 +13,17 @@
 namespace {
 
 const DWORD kVariableSize = 512;
+
+// Where this copy of the library was loaded from.
+void library_path(char (&path)[MAX_PATH]) {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&library_path), &self) ||
+      GetModuleFileNameA(self, path, MAX_PATH) == 0) {
+    strcpy(path, "unknown");
+  }
+}
 
 // Reads an environment variable into value; false when it is unset or too long.
 bool read_variable(const char *name, char (&value)[kVariableSize]) {
@@ -30,6 +41,9 @@ void record_call(HWND parent, const char *hardware_id, const char *inf_path,
   if (record == nullptr) {
     return;
   }
+  char library[MAX_PATH];
+  library_path(library);
+  fprintf(record, "library=%s\n", library);
   fprintf(record, "parent=%s\n", parent == nullptr ? "null" : "set");
   fprintf(record, "hardware_id=%s\n", hardware_id);
   fprintf(record, "inf_path=%s\n", inf_path);

@@ -26,13 +26,17 @@ UPDATE_FAILED = b"UpdateDriverForPlugAndPlayDevices FAILURE: "
 # Wine's message texts end in CR LF; text mode puts a CR before each LF.
 ACCESS_DENIED_TEXT = b"Access denied.\r\r\n\r\n"
 INSUFFICIENT_BUFFER_TEXT = b"Insufficient buffer.\r\r\n\r\n"
+# ERROR_BAD_EXE_FORMAT: its text holds an insert, so the lookup fails.
+BAD_FORMAT_TEXT = b"(0x000000c1)\r\n"
+# Where 32-bit programs see the system's device installer library.
+SYSTEM_NEWDEV = b"C:\\windows\\system32\\newdev.dll"
 
 DELIVERABLES = {
     "port-function": "ZORQBUS\\COMPORT&VID_0403&PID_6001",
     "bus-device": "USB\\VID_0403&PID_6001",
 }
 # What each deliverable may need from a bare Windows, and its size limit.
-ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll", "newdev.dll"}
+ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
 SIZE_LIMIT = 20 * 1024
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
@@ -65,6 +69,9 @@ class Case:
     updated: bool = True  # whether the update is called, with dir + argument
     lang: str = "C.UTF-8"
     on_own_drive: bool = False  # the case's folder is the root of drive R:
+    dll_overrides: str = "newdev=n"  # the stand-in, from the system directory
+    planted: bool = False  # a stand-in newdev.dll lies beside the program
+    unloadable_system_library: bool = False
 
 
 def fill(length: int) -> str:
@@ -126,6 +133,14 @@ CASES = [
     # In code page 932, "ソ" is 0x83 0x5C: its trail byte is no separator.
     Case("double-byte character with trail byte 0x5C", ["port.inf"],
          ["ソ/port.inf"], program="ソ/ソ.exe", lang="ja_JP.UTF-8"),
+    # The device installer comes from the system directory only. Native
+    # first, as Windows searches: a planted copy would win if it were looked
+    # for beside the program.
+    Case("newdev.dll planted beside the program", ["port.inf"],
+         ["Setup/port.inf"], dll_overrides="newdev=n,b", planted=True),
+    Case("system newdev.dll cannot be loaded", ["port.inf"], ["Setup/port.inf"],
+         unloadable_system_library=True,
+         stdout=UPDATE_FAILED + BAD_FORMAT_TEXT, status=2, updated=False),
 ]
 
 # report_failure on its own: (code, expected text after "Op FAILURE: ").
@@ -179,6 +194,7 @@ class Suite:
     def __init__(self, build_dir: Path, source_dir: Path, wine: Wine):
         self.build_dir = build_dir
         self.source_dir = source_dir
+        self.stand_in = build_dir / "tests" / "stand-in" / "newdev.dll"
         self.wine = wine
         self.passed = 0
         self.failed = 0
@@ -225,19 +241,29 @@ class Suite:
         executable.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy(self.build_dir / deliverable / "install.exe", executable)
 
+        if case.planted:
+            shutil.copy(self.stand_in, executable.parent / "newdev.dll")
+        system_copy = self.wine.system_dir_32() / "newdev.dll"
+        if case.unloadable_system_library:
+            system_copy.write_bytes(b"MZ this is no library")
+
         record = folder / "record.txt"
-        result = self.wine.run(program, args, folder / case.cwd, {
-            "LANG": case.lang,
-            "WINEDLLOVERRIDES": "newdev=n",
-            "NEWDEV_STAND_IN_OUTCOME": case.outcome,
-            "NEWDEV_STAND_IN_RECORD": root + "\\record.txt",
-        })
+        try:
+            result = self.wine.run(program, args, folder / case.cwd, {
+                "LANG": case.lang,
+                "WINEDLLOVERRIDES": case.dll_overrides,
+                "NEWDEV_STAND_IN_OUTCOME": case.outcome,
+                "NEWDEV_STAND_IN_RECORD": root + "\\record.txt",
+            })
+        finally:
+            shutil.copy(self.stand_in, system_copy)
 
         problems = compare_output(result, case.stdout, case.status)
         if case.updated:
             code_page = "cp932" if case.lang.startswith("ja_JP") else "cp1252"
             inf_path = (layout.program_dir + args[0]).encode(code_page)
-            expected = (b"parent=null\nhardware_id="
+            expected = (b"library=" + SYSTEM_NEWDEV
+                        + b"\nparent=null\nhardware_id="
                         + DELIVERABLES[deliverable].encode()
                         + b"\ninf_path=" + inf_path
                         + b"\nflags=0\nrestart_flag=0\n")
@@ -330,8 +356,7 @@ def main() -> int:
     suite = Suite(build_dir, options.source_dir.resolve(), wine)
     try:
         wine.create()
-        shutil.copy(build_dir / "tests" / "stand-in" / "newdev.dll",
-                    wine.system_dir_32() / "newdev.dll")
+        shutil.copy(suite.stand_in, wine.system_dir_32() / "newdev.dll")
         for deliverable in DELIVERABLES:
             suite.check_deliverable(deliverable, options.objdump)
             for case in CASES:
