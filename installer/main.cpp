@@ -101,8 +101,10 @@ UpdateDriverFunction load_update_driver() {
   if (module == nullptr) {
     return nullptr;
   }
-  // The library stays loaded until the process ends.
+  // The library stays loaded until the process ends, as the returned
+  // function lives in it.
   const FARPROC function = GetProcAddress(module, kUpdateDriverFunction);
+  // cppcheck-suppress resourceLeak
   return reinterpret_cast<UpdateDriverFunction>(
       reinterpret_cast<void *>(function));
 }
@@ -128,7 +130,7 @@ int main(int argc, char *argv[]) {
 
   // A result of 0 is a failure; a full buffer means the path was cut short
   // (and older systems leave it unterminated). Neither names our directory.
-  char path[MAX_PATH];
+  char path[MAX_PATH] = {};
   const DWORD path_length = GetModuleFileNameA(nullptr, path, MAX_PATH);
   if (path_length == 0 || path_length >= MAX_PATH) {
     report_failure("GetModuleFileName");

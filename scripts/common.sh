@@ -2,7 +2,7 @@
 # programs under Wine needs on Debian, and only what is missing.
 
 readonly REQUIRED_PACKAGES=(
-  cmake ninja-build python3
+  cmake ninja-build python3 clang-tidy cppcheck
   g++-mingw-w64-i686-posix
   wine wine64 wine32:i386
   locales

@@ -21,7 +21,7 @@ void library_path(char (&path)[MAX_PATH]) {
                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                           reinterpret_cast<LPCSTR>(&library_path), &self) ||
       GetModuleFileNameA(self, path, MAX_PATH) == 0) {
-    strcpy(path, "unknown");
+    lstrcpynA(path, "unknown", MAX_PATH);
   }
 }
 

@@ -34,7 +34,7 @@ int add_device(const char *hardware_id) {
   if (id_length + 2 > sizeof id_list) {
     return print_usage();
   }
-  memcpy(id_list, hardware_id, id_length);
+  memcpy(id_list, hardware_id, id_length + 1);
 
   const HDEVINFO devices = SetupDiCreateDeviceInfoList(nullptr, nullptr);
   if (devices == INVALID_HANDLE_VALUE) {
@@ -49,7 +49,7 @@ int add_device(const char *hardware_id) {
   } else if (!SetupDiSetDeviceRegistryPropertyA(
                  devices, &device, SPDRP_HARDWAREID,
                  reinterpret_cast<const BYTE *>(id_list),
-                 static_cast<DWORD>(id_length + 2))) {
+                 static_cast<DWORD>(id_length) + 2)) {
     status = print_failure("SetupDiSetDeviceRegistryProperty");
   } else if (!SetupDiRegisterDeviceInfo(devices, &device, 0, nullptr, nullptr,
                                         nullptr)) {
@@ -70,7 +70,7 @@ void read_property(HDEVINFO devices, SP_DEVINFO_DATA *device, DWORD property,
   if (!SetupDiGetDeviceRegistryPropertyA(devices, device, property, nullptr,
                                          reinterpret_cast<BYTE *>(value),
                                          sizeof value - 2, nullptr)) {
-    strcpy(value, placeholder);
+    lstrcpynA(value, placeholder, kPropertySize);
   }
   value[sizeof value - 2] = '\0';
   value[sizeof value - 1] = '\0';
