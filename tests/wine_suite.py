@@ -10,13 +10,16 @@ arguments and answers as scripted, or to Wine's own device installer.
 
 import argparse
 import os
-import re
 import shutil
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
+import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, List, Optional, Union
+
+from pe_file import RT_MANIFEST, RT_VERSION, PeFile, version_strings
 
 MAX_PATH = 260
 USAGE = b"usage: install <INF_File>\r\n"
@@ -38,6 +41,32 @@ DELIVERABLES = {
 # What each deliverable may need from a bare Windows, and its size limit.
 ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
 SIZE_LIMIT = 20 * 1024
+CONSOLE = 3  # the PE subsystem of console programs
+DESCRIPTIONS = {
+    "port-function": "Driver installer (port function)",
+    "bus-device": "Driver installer (bus device)",
+}
+EXPECTED_VERSION = {
+    "ProductName": "Plug and Play driver installer",
+    "OriginalFilename": "install.exe",
+}
+PACKAGE_FILES = {"README.txt", "port-function/install.exe",
+                 "bus-device/install.exe"}
+SECURITY = "{urn:schemas-microsoft-com:asm.v3}"
+COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
+SUPPORTED_SYSTEMS = 5  # Windows Vista, 7, 8, 8.1, and 10 and 11
+
+
+@dataclass
+class Architecture:
+    pe_format: tuple  # (machine, optional header magic)
+    system_dir: str  # where its programs' system libraries live in a prefix
+
+
+ARCHITECTURES = {
+    "x86": Architecture((0x14C, 0x10B), "syswow64"),
+    "x64": Architecture((0x8664, 0x20B), "system32"),
+}
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
     "port-function": ("zorqport.inf", "zorqport.txt"),
@@ -72,6 +101,7 @@ class Case:
     dll_overrides: str = "newdev=n"  # the stand-in, from the system directory
     planted: bool = False  # a stand-in newdev.dll lies beside the program
     unloadable_system_library: bool = False
+    not_on: Optional[str] = None  # an architecture Wine cannot run it on
 
 
 def fill(length: int) -> str:
@@ -129,7 +159,9 @@ CASES = [
     Case("program path longer than MAX_PATH", ["port.inf"],
          [DEEP_DIRS + "/port.inf"], program=DEEP_DIRS + "/install.exe",
          stdout=b"GetModuleFileName FAILURE: " + INSUFFICIENT_BUFFER_TEXT,
-         status=2, updated=False),
+         status=2, updated=False,
+         # Wine starts no 64-bit program from a path this long.
+         not_on="x64"),
     # In code page 932, "ソ" is 0x83 0x5C: its trail byte is no separator.
     Case("double-byte character with trail byte 0x5C", ["port.inf"],
          ["ソ/port.inf"], program="ソ/ソ.exe", lang="ja_JP.UTF-8"),
@@ -164,10 +196,9 @@ class Wine:
     def drive_c(self) -> Path:
         return self.prefix / "drive_c"
 
-    def system_dir_32(self) -> Path:
-        """Where 32-bit programs' system libraries live in this prefix."""
-        wow64 = self.drive_c / "windows" / "syswow64"
-        return wow64 if wow64.is_dir() else self.drive_c / "windows" / "system32"
+    def system_dir(self, arch: str) -> Path:
+        """Where the system libraries of the architecture's programs live."""
+        return self.drive_c / "windows" / ARCHITECTURES[arch].system_dir
 
     def create(self) -> None:
         shutil.rmtree(self.prefix, ignore_errors=True)
@@ -191,13 +222,17 @@ class Wine:
 
 
 class Suite:
-    def __init__(self, build_dir: Path, source_dir: Path, wine: Wine):
+    def __init__(self, build_dir: Path, source_dir: Path, arch: str,
+                 version: str, wine: Wine):
         self.build_dir = build_dir
         self.source_dir = source_dir
+        self.arch = arch
+        self.version = version
         self.stand_in = build_dir / "tests" / "stand-in" / "newdev.dll"
         self.wine = wine
         self.passed = 0
         self.failed = 0
+        self.skipped = 0
         self.case_number = 0
 
     def check(self, label: str, problems: List[str]) -> None:
@@ -217,6 +252,10 @@ class Suite:
         return folder
 
     def run_case(self, deliverable: str, case: Case) -> None:
+        if case.not_on == self.arch:
+            self.skipped += 1
+            print(f"skip {deliverable}: {case.name} (not on {self.arch})")
+            return
         folder = self.new_case_folder()
         if case.on_own_drive:
             drive = self.wine.prefix / "dosdevices" / "r:"
@@ -243,7 +282,7 @@ class Suite:
 
         if case.planted:
             shutil.copy(self.stand_in, executable.parent / "newdev.dll")
-        system_copy = self.wine.system_dir_32() / "newdev.dll"
+        system_copy = self.wine.system_dir(self.arch) / "newdev.dll"
         if case.unloadable_system_library:
             system_copy.write_bytes(b"MZ this is no library")
 
@@ -274,26 +313,44 @@ class Suite:
             problems.append(f"update was called: {record.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems)
 
-    def check_deliverable(self, deliverable: str, objdump: str) -> None:
-        """A 32-bit console program that runs on a bare Windows, and small."""
-        program = self.build_dir / deliverable / "install.exe"
-        headers = subprocess.run([objdump, "-p", str(program)], check=True,
-                                 capture_output=True, text=True).stdout
+    def check_deliverable(self, deliverable: str) -> None:
+        """What a shipped program must be, read from the built file and from
+        the package that carries it."""
+        program = (self.build_dir / deliverable / "install.exe").read_bytes()
+        pe = PeFile(program)
+        machine, magic = ARCHITECTURES[self.arch].pe_format
         problems = []
-        if "file format pei-i386" not in headers:
-            problems.append("not an Intel 80386 PE program")
-        if not re.search(r"^Magic\s+010b\s", headers, re.M):
-            problems.append("not PE32")
-        if not re.search(r"^Subsystem\s+00000003\s", headers, re.M):
-            problems.append("not a console program")
-        imports = set(re.findall(r"DLL Name: (\S+)", headers))
-        if imports != ALLOWED_IMPORTS:
-            problems.append(f"imports {sorted(imports)}")
-        size = program.stat().st_size
-        if size >= SIZE_LIMIT:
-            problems.append(f"{size} bytes, limit {SIZE_LIMIT}")
-        self.check(f"{deliverable}: PE32 console program, imports, size",
-                   problems)
+        if (pe.machine, pe.magic, pe.subsystem) != (machine, magic, CONSOLE):
+            problems.append(f"machine {pe.machine:#x}, magic {pe.magic:#x}, "
+                            f"subsystem {pe.subsystem}")
+        if set(pe.imports()) != ALLOWED_IMPORTS:
+            problems.append(f"imports {pe.imports()}")
+        if len(program) >= SIZE_LIMIT:
+            problems.append(f"{len(program)} bytes, limit {SIZE_LIMIT}")
+
+        resources = pe.resources()
+        problems += check_manifest(resources.get((RT_MANIFEST, 1)))
+        version = version_strings(resources.get((RT_VERSION, 1), b""))
+        expected_version = dict(EXPECTED_VERSION, FileVersion=self.version,
+                                ProductVersion=self.version,
+                                FileDescription=DESCRIPTIONS[deliverable])
+        for key, value in expected_version.items():
+            if version.get(key) != value:
+                problems.append(f"version {key} {version.get(key)!r}, "
+                                f"expected {value!r}")
+
+        packages = sorted((self.build_dir / "packages").glob("*.zip"))
+        if len(packages) != 1:
+            problems.append(f"expected one package, found {packages}")
+        else:
+            with zipfile.ZipFile(packages[0]) as package:
+                names = {n for n in package.namelist() if not n.endswith("/")}
+                if names != PACKAGE_FILES:
+                    problems.append(f"package holds {sorted(names)}")
+                elif package.read(f"{deliverable}/install.exe") != program:
+                    problems.append("packaged program differs from the build")
+        self.check(f"{deliverable}: format, imports, size, manifest, "
+                   "version, package", problems)
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
@@ -325,13 +382,28 @@ class Suite:
         shown = self.wine.run(simdevice, ["show", hardware_id], folder, builtin)
         if b"driver: {" not in shown.stdout:
             problems.append(f"device not bound to a driver: {shown.stdout!r}")
-        copied = self.system_dir_32_drivers() / payload
+        copied = self.wine.system_dir(self.arch) / "drivers" / payload
         if not copied.is_file():
             problems.append(f"payload not copied to {copied}")
         self.check(f"{deliverable}: Wine's device installer", problems)
 
-    def system_dir_32_drivers(self) -> Path:
-        return self.wine.system_dir_32() / "drivers"
+
+def check_manifest(manifest: Optional[bytes]) -> List[str]:
+    """Runs as invoker, names the supported systems, keeps the ANSI code
+    page."""
+    if manifest is None:
+        return ["no manifest"]
+    root = ElementTree.fromstring(manifest)
+    level = root.find(f".//{SECURITY}requestedExecutionLevel")
+    problems = []
+    if level is None or level.attrib != {"level": "asInvoker",
+                                         "uiAccess": "false"}:
+        problems.append("execution level is not asInvoker without uiAccess")
+    if len(root.findall(f".//{COMPATIBILITY}supportedOS")) != SUPPORTED_SYSTEMS:
+        problems.append("supported systems missing")
+    if any(element.tag.endswith("}activeCodePage") for element in root.iter()):
+        problems.append("manifest sets an active code page")
+    return problems
 
 
 def compare_output(result: subprocess.CompletedProcess, stdout: bytes,
@@ -348,17 +420,20 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build-dir", type=Path, required=True)
     parser.add_argument("--source-dir", type=Path, required=True)
-    parser.add_argument("--objdump", required=True)
+    parser.add_argument("--arch", choices=ARCHITECTURES, required=True)
+    parser.add_argument("--version", required=True,
+                        help="the version the deliverables carry")
     options = parser.parse_args()
     build_dir = options.build_dir.resolve()
 
     wine = Wine(build_dir / "wine-prefix")
-    suite = Suite(build_dir, options.source_dir.resolve(), wine)
+    suite = Suite(build_dir, options.source_dir.resolve(), options.arch,
+                  options.version, wine)
     try:
         wine.create()
-        shutil.copy(suite.stand_in, wine.system_dir_32() / "newdev.dll")
+        shutil.copy(suite.stand_in, wine.system_dir(suite.arch) / "newdev.dll")
         for deliverable in DELIVERABLES:
-            suite.check_deliverable(deliverable, options.objdump)
+            suite.check_deliverable(deliverable)
             for case in CASES:
                 suite.run_case(deliverable, case)
         suite.run_report_cases()
@@ -366,7 +441,8 @@ def main() -> int:
             suite.run_device_installer_case(deliverable)
     finally:
         wine.shut_down()
-    print(f"{suite.passed} passed, {suite.failed} failed")
+    print(f"{suite.passed} passed, {suite.failed} failed, "
+          f"{suite.skipped} skipped")
     return 1 if suite.failed else 0
 
 
