@@ -21,4 +21,5 @@ if [ -n "$timestamp_url" ]; then
   set -- "$@" -ts "$timestamp_url"
 fi
 printf '%s' "$password" | osslsigncode "$@" >/dev/null
-mv "$signed" "$program"
+# Overwrite in place, so that the program keeps its file mode.
+cat "$signed" >"$program"

@@ -3,7 +3,8 @@
 
 readonly REQUIRED_PACKAGES=(
   cmake ninja-build python3 clang-tidy cppcheck
-  g++-mingw-w64-i686-posix
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  openssl osslsigncode
   wine wine64 wine32:i386
   locales
 )

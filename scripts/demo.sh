@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Shows the port-function install.exe installing the sample driver for a
-# simulated device, under Wine's own device installer, in a throwaway prefix.
+# simulated device, under Wine's own device installer, in a throwaway 64-bit
+# prefix. It runs the x64 build, the one for 64-bit Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-readonly BUILD_DIR="$PWD/build/windows-x86"
+readonly PRESET=windows-x64
+readonly BUILD_DIR="$PWD/build/$PRESET"
 readonly HARDWARE_ID='ZORQBUS\COMPORT&VID_0403&PID_6001'
 readonly PACKAGE_DIR='C:\ZorqDriver'
 readonly INF_NAME=zorqport.inf
@@ -21,8 +23,8 @@ wine_run() { wine "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 step "Installing prerequisites and building"
 install_prerequisites
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86
+cmake --preset "$PRESET" >/dev/null
+cmake --build --preset "$PRESET"
 
 step "Creating a throwaway Wine prefix in $WINEPREFIX (about 20 s)"
 trap 'wineserver -k 2>/dev/null || true' EXIT
@@ -52,6 +54,11 @@ mkdir -p "$package"
 cp demo/packages/port-function/* "$BUILD_DIR/port-function/install.exe" "$package/"
 ls "$package"
 
+step "Which build to use"
+echo "64-bit Windows: build/windows-x64/<build>/install.exe (run here)."
+echo "32-bit Windows: build/windows-x86/<build>/install.exe. On 64-bit Windows a"
+echo "32-bit program cannot install drivers (ERROR_IN_WOW64, 0xE0000235)."
+
 step "Running: $PACKAGE_DIR\\install.exe $INF_NAME"
 status=0
 output=$(cd "$package" && wine_run "$PACKAGE_DIR\\install.exe" "$INF_NAME") || status=$?
@@ -61,6 +68,6 @@ echo "exit status: $status"
 step "The device after"
 wine_run "$BUILD_DIR/demo/simdevice.exe" show "$HARDWARE_ID" || true
 echo "payload copied by the installation:"
-ls "$WINEPREFIX"/drive_c/windows/syswow64/drivers/zorqport.txt
+ls "$WINEPREFIX"/drive_c/windows/system32/drivers/zorqport.txt
 
 exit "$status"

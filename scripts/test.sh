@@ -10,6 +10,48 @@ readonly BUILD_DIR=build/windows-x86
 # Every C++ program of the tree: the product, the test programs, the demo's.
 readonly CPP_SOURCES=(installer/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
+# Builds both architectures signed with a throwaway self-signed certificate
+# and checks that each deliverable carries a valid signature over its digest,
+# and that the certificate's password appears nowhere in the build trees.
+check_signing() {
+  echo "== Authenticode signing"
+  local work=build/signing arch program report
+  rm -rf "$work" build/signed-windows-*
+  mkdir -p "$work"
+  INSTALLER_SIGNING_PASSWORD=$(openssl rand -hex 16)
+  export INSTALLER_SIGNING_PASSWORD
+  openssl req -x509 -newkey rsa:2048 -nodes -days 1 \
+    -subj "/CN=install.exe test signer" \
+    -keyout "$work/key.pem" -out "$work/certificate.pem" 2>/dev/null
+  openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/certificate.pem" \
+    -out "$work/signer.p12" -passout env:INSTALLER_SIGNING_PASSWORD
+
+  for arch in x86 x64; do
+    cmake --preset "windows-$arch" -B "build/signed-windows-$arch" \
+      -DBUILD_TESTING=OFF \
+      -DINSTALLER_SIGNING_CERTIFICATE="$PWD/$work/signer.p12" >/dev/null
+    cmake --build "build/signed-windows-$arch" >/dev/null
+    for program in "build/signed-windows-$arch"/{port-function,bus-device}/install.exe; do
+      report=$(osslsigncode verify -CAfile "$work/certificate.pem" -in "$program" 2>&1) || {
+        echo "$report"
+        return 1
+      }
+      if ! grep -q "^Signature verification: ok" <<<"$report" ||
+        grep -q "MISMATCH" <<<"$report"; then
+        echo "$report"
+        echo "$program: signature not valid"
+        return 1
+      fi
+      echo "$program: signed, digest matches"
+    done
+  done
+  if grep -rqF "$INSTALLER_SIGNING_PASSWORD" build/signed-windows-*; then
+    echo "the signing password was written into a build tree"
+    return 1
+  fi
+  unset INSTALLER_SIGNING_PASSWORD
+}
+
 run_clang_tidy() {
   echo "== clang-tidy"
   local output
@@ -34,5 +76,7 @@ run_cppcheck() {
 
 install_prerequisites
 cmake --workflow --preset windows-x86 --fresh
+cmake --workflow --preset windows-x64 --fresh
+check_signing
 run_clang_tidy
 run_cppcheck
