@@ -31,7 +31,8 @@ ACCESS_DENIED_TEXT = b"Access denied.\r\r\n\r\n"
 INSUFFICIENT_BUFFER_TEXT = b"Insufficient buffer.\r\r\n\r\n"
 # ERROR_BAD_EXE_FORMAT: its text holds an insert, so the lookup fails.
 BAD_FORMAT_TEXT = b"(0x000000c1)\r\n"
-# Where 32-bit programs see the system's device installer library.
+# The system's device installer library, as programs of either architecture
+# see it (Wine maps 32-bit programs' system32 to syswow64).
 SYSTEM_NEWDEV = b"C:\\windows\\system32\\newdev.dll"
 
 DELIVERABLES = {
@@ -78,18 +79,21 @@ SAMPLE_PACKAGES = {
 class Layout:
     """Where a case's program runs from, in Windows terms."""
 
-    root: str  # the case's folder, e.g. C:\t\07
+    root: str  # the case's folder, e.g. C:\t\007
     program_dir: str  # the program's directory, with its final backslash
+    program: str  # the program's full path
 
 
+# Arguments and files can depend on where the case's program lies.
 Args = Union[List[str], Callable[[Layout], List[str]]]
+Files = Union[List[str], Callable[[Layout], List[str]]]
 
 
 @dataclass
 class Case:
     name: str
     args: Args
-    files: List[str] = field(default_factory=list)  # '/'-ending: a folder
+    files: Files = field(default_factory=list)  # '/'-ending: a folder
     program: str = "Setup/install.exe"
     cwd: str = "work"
     outcome: str = "success"
@@ -257,18 +261,47 @@ class Suite:
             print(f"skip {deliverable}: {case.name} (not on {self.arch})")
             return
         folder = self.new_case_folder()
+        layout = self.lay_out(deliverable, case, folder)
+        args = case.args(layout) if callable(case.args) else case.args
+
+        system_copy = self.wine.system_dir(self.arch) / "newdev.dll"
+        if case.unloadable_system_library:
+            system_copy.write_bytes(b"MZ this is no library")
+        record = folder / "record.txt"
+        try:
+            result = self.wine.run(layout.program, args, folder / case.cwd, {
+                "LANG": case.lang,
+                "WINEDLLOVERRIDES": case.dll_overrides,
+                "NEWDEV_STAND_IN_OUTCOME": case.outcome,
+                "NEWDEV_STAND_IN_RECORD": layout.root + "\\record.txt",
+            })
+        finally:
+            shutil.copy(self.stand_in, system_copy)
+
+        problems = compare_output(result, case.stdout, case.status)
+        if case.updated:
+            expected = self.expected_record(deliverable, case, layout, args)
+            actual = record.read_bytes() if record.exists() else b"(not called)"
+            if actual != expected:
+                problems.append(f"update got {actual!r}, expected {expected!r}")
+        elif record.exists():
+            problems.append(f"update was called: {record.read_bytes()!r}")
+        self.check(f"{deliverable}: {case.name}", problems)
+
+    def lay_out(self, deliverable: str, case: Case, folder: Path) -> Layout:
+        """Puts the program and the case's files into the case's folder."""
         if case.on_own_drive:
             drive = self.wine.prefix / "dosdevices" / "r:"
             drive.unlink(missing_ok=True)
             drive.symlink_to(folder)
             root = "R:"
         else:
-            root = f"C:\\t\\{self.case_number:03}"
+            root = "C:\\" + str(folder.relative_to(self.wine.drive_c))
+            root = root.replace("/", "\\")
         program = root + "\\" + case.program.replace("/", "\\")
-        layout = Layout(root, program[: program.rindex("\\") + 1])
-        args = case.args(layout) if callable(case.args) else case.args
-        files = case.files(layout) if callable(case.files) else case.files
+        layout = Layout(root, program[: program.rindex("\\") + 1], program)
 
+        files = case.files(layout) if callable(case.files) else case.files
         for name in files + [case.cwd + "/"]:
             path = folder / name
             if name.endswith("/"):
@@ -279,39 +312,23 @@ class Suite:
         executable = folder / case.program
         executable.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy(self.build_dir / deliverable / "install.exe", executable)
-
         if case.planted:
             shutil.copy(self.stand_in, executable.parent / "newdev.dll")
-        system_copy = self.wine.system_dir(self.arch) / "newdev.dll"
-        if case.unloadable_system_library:
-            system_copy.write_bytes(b"MZ this is no library")
+        return layout
 
-        record = folder / "record.txt"
-        try:
-            result = self.wine.run(program, args, folder / case.cwd, {
-                "LANG": case.lang,
-                "WINEDLLOVERRIDES": case.dll_overrides,
-                "NEWDEV_STAND_IN_OUTCOME": case.outcome,
-                "NEWDEV_STAND_IN_RECORD": root + "\\record.txt",
-            })
-        finally:
-            shutil.copy(self.stand_in, system_copy)
-
-        problems = compare_output(result, case.stdout, case.status)
-        if case.updated:
-            code_page = "cp932" if case.lang.startswith("ja_JP") else "cp1252"
-            inf_path = (layout.program_dir + args[0]).encode(code_page)
-            expected = (b"library=" + SYSTEM_NEWDEV
-                        + b"\nparent=null\nhardware_id="
-                        + DELIVERABLES[deliverable].encode()
-                        + b"\ninf_path=" + inf_path
-                        + b"\nflags=0\nrestart_flag=0\n")
-            actual = record.read_bytes() if record.exists() else b"(not called)"
-            if actual != expected:
-                problems.append(f"update got {actual!r}, expected {expected!r}")
-        elif record.exists():
-            problems.append(f"update was called: {record.read_bytes()!r}")
-        self.check(f"{deliverable}: {case.name}", problems)
+    @staticmethod
+    def expected_record(deliverable: str, case: Case, layout: Layout,
+                        args: List[str]) -> bytes:
+        """The update call: the system's library, no parent window, the
+        build's ID, the program's directory with the argument appended,
+        flags 0, and a restart flag that is FALSE at the call."""
+        code_page = "cp932" if case.lang.startswith("ja_JP") else "cp1252"
+        inf_path = (layout.program_dir + args[0]).encode(code_page)
+        return (b"library=" + SYSTEM_NEWDEV
+                + b"\nparent=null\nhardware_id="
+                + DELIVERABLES[deliverable].encode()
+                + b"\ninf_path=" + inf_path
+                + b"\nflags=0\nrestart_flag=0\n")
 
     def check_deliverable(self, deliverable: str) -> None:
         """What a shipped program must be, read from the built file and from
