@@ -11,7 +11,7 @@ certificate=$2
 password_variable=$3
 timestamp_url=${4:-}
 
-eval "password=\${$password_variable:-}"
+password=$(printenv "$password_variable" || true)
 signed="$program.signed"
 trap 'rm -f "$signed"' EXIT
 

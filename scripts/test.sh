@@ -32,11 +32,9 @@ check_signing() {
       -DINSTALLER_SIGNING_CERTIFICATE="$PWD/$work/signer.p12" >/dev/null
     cmake --build "build/signed-windows-$arch" >/dev/null
     for program in "build/signed-windows-$arch"/{port-function,bus-device}/install.exe; do
-      report=$(osslsigncode verify -CAfile "$work/certificate.pem" -in "$program" 2>&1) || {
-        echo "$report"
-        return 1
-      }
-      if ! grep -q "^Signature verification: ok" <<<"$report" ||
+      if ! report=$(osslsigncode verify -CAfile "$work/certificate.pem" \
+        -in "$program" 2>&1) ||
+        ! grep -q "^Signature verification: ok" <<<"$report" ||
         grep -q "MISMATCH" <<<"$report"; then
         echo "$report"
         echo "$program: signature not valid"

@@ -9,6 +9,7 @@ arguments and answers as scripted, or to Wine's own device installer.
 """
 
 import argparse
+import contextlib
 import os
 import shutil
 import subprocess
@@ -85,15 +86,14 @@ class Layout:
 
 
 # Arguments and files can depend on where the case's program lies.
-Args = Union[List[str], Callable[[Layout], List[str]]]
-Files = Union[List[str], Callable[[Layout], List[str]]]
+PerLayout = Union[List[str], Callable[[Layout], List[str]]]
 
 
 @dataclass
 class Case:
     name: str
-    args: Args
-    files: Files = field(default_factory=list)  # '/'-ending: a folder
+    args: PerLayout
+    files: PerLayout = field(default_factory=list)  # '/'-ending: a folder
     program: str = "Setup/install.exe"
     cwd: str = "work"
     outcome: str = "success"
@@ -234,6 +234,7 @@ class Suite:
         self.version = version
         self.stand_in = build_dir / "tests" / "stand-in" / "newdev.dll"
         self.wine = wine
+        self.system_newdev = wine.system_dir(arch) / "newdev.dll"
         self.passed = 0
         self.failed = 0
         self.skipped = 0
@@ -264,19 +265,19 @@ class Suite:
         layout = self.lay_out(deliverable, case, folder)
         args = case.args(layout) if callable(case.args) else case.args
 
-        system_copy = self.wine.system_dir(self.arch) / "newdev.dll"
-        if case.unloadable_system_library:
-            system_copy.write_bytes(b"MZ this is no library")
+        environment = {
+            "LANG": case.lang,
+            "WINEDLLOVERRIDES": case.dll_overrides,
+            "NEWDEV_STAND_IN_OUTCOME": case.outcome,
+            "NEWDEV_STAND_IN_RECORD": layout.root + "\\record.txt",
+        }
         record = folder / "record.txt"
-        try:
-            result = self.wine.run(layout.program, args, folder / case.cwd, {
-                "LANG": case.lang,
-                "WINEDLLOVERRIDES": case.dll_overrides,
-                "NEWDEV_STAND_IN_OUTCOME": case.outcome,
-                "NEWDEV_STAND_IN_RECORD": layout.root + "\\record.txt",
-            })
-        finally:
-            shutil.copy(self.stand_in, system_copy)
+        system_library = (self.unloadable_system_newdev()
+                          if case.unloadable_system_library
+                          else contextlib.nullcontext())
+        with system_library:
+            result = self.wine.run(layout.program, args, folder / case.cwd,
+                                   environment)
 
         problems = compare_output(result, case.stdout, case.status)
         if case.updated:
@@ -287,6 +288,15 @@ class Suite:
         elif record.exists():
             problems.append(f"update was called: {record.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems)
+
+    @contextlib.contextmanager
+    def unloadable_system_newdev(self):
+        """Replaces the system's newdev.dll with a file that cannot load."""
+        self.system_newdev.write_bytes(b"MZ this is no library")
+        try:
+            yield
+        finally:
+            shutil.copy(self.stand_in, self.system_newdev)
 
     def lay_out(self, deliverable: str, case: Case, folder: Path) -> Layout:
         """Puts the program and the case's files into the case's folder."""
@@ -448,7 +458,7 @@ def main() -> int:
                   options.version, wine)
     try:
         wine.create()
-        shutil.copy(suite.stand_in, wine.system_dir(suite.arch) / "newdev.dll")
+        shutil.copy(suite.stand_in, suite.system_newdev)
         for deliverable in DELIVERABLES:
             suite.check_deliverable(deliverable)
             for case in CASES:
