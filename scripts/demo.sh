@@ -2,7 +2,7 @@
 # Shows the port-function install.exe installing the sample driver for a
 # simulated device, under Wine's own device installer, in a throwaway 64-bit
 # prefix. It runs the x64 build, the one for 64-bit Windows.
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
@@ -11,15 +11,37 @@ readonly BUILD_DIR="$PWD/build/$PRESET"
 readonly HARDWARE_ID='ZORQBUS\COMPORT&VID_0403&PID_6001'
 readonly PACKAGE_DIR='C:\ZorqDriver'
 readonly INF_NAME=zorqport.inf
+readonly BOOT_LOG="$BUILD_DIR/demo-wineboot.log"
 
 export WINEPREFIX="$BUILD_DIR/demo-prefix"
 export WINEDEBUG=-all
 unset DISPLAY
 
-step() { printf '\n== %s\n' "$*"; }
+current_step=""
+step_log=""  # a log that holds the current step's own errors, if any
+step() {
+  current_step=$*
+  step_log=""
+  printf '\n== %s\n' "$*"
+}
+
+# Says which step failed and how, with the failing tool's own output where
+# it went to a log rather than to the terminal.
+report_failure() {
+  local status=$1 command=$2
+  trap - ERR
+  echo >&2
+  echo "demo failed at step \"$current_step\": $command exited with status $status" >&2
+  if [ -n "$step_log" ] && [ -s "$step_log" ]; then
+    echo "its output ($step_log):" >&2
+    sed 's/^/  /' "$step_log" >&2
+  fi
+  exit "$status"
+}
+trap 'report_failure $? "$BASH_COMMAND"' ERR
 
 # Wine writes CR LF line ends; show the lines as plain text.
-wine_run() { wine "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+wine_run() { "$WINE" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 step "Installing prerequisites and building"
 install_prerequisites
@@ -27,11 +49,14 @@ cmake --preset "$PRESET" >/dev/null
 cmake --build --preset "$PRESET"
 
 step "Creating a throwaway Wine prefix in $WINEPREFIX (about 20 s)"
+loader_choice=$(wine_loader x64 "$BUILD_DIR")
+readonly WINE=${loader_choice#* }
 trap 'wineserver -k 2>/dev/null || true' EXIT
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 wineserver -p
-WINEDLLOVERRIDES="mscoree=;mshtml=" wineboot --init >/dev/null 2>&1 &
+step_log=$BOOT_LOG
+WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE" wineboot --init >"$BOOT_LOG" 2>&1 &
 boot=$!
 seconds=0
 while kill -0 "$boot" 2>/dev/null; do
@@ -39,7 +64,7 @@ while kill -0 "$boot" 2>/dev/null; do
   sleep 5
   seconds=$((seconds + 5))
 done
-wait "$boot"
+wait "$boot" || report_failure $? "$WINE wineboot --init"
 echo "Wine prefix ready"
 
 step "Registering a simulated device with hardware ID $HARDWARE_ID"
