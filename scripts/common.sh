@@ -11,12 +11,22 @@ readonly REQUIRED_PACKAGES=(
 )
 # Needed only where 32-bit programs run under emulation.
 readonly I386_EMULATION_PACKAGES=(qemu-user-static wine32-preloader:i386)
+# The arm64 programs: the compiler, and the emulator their Wine runs under.
+readonly ARM64_PACKAGES=(
+  clang-14 lld-14 llvm-14 dpkg-dev make qemu-user-static
+)
 readonly JAPANESE_LOCALE="ja_JP.UTF-8"
 
 readonly WINE32_LOADER=/usr/lib/wine/wine
 readonly WINE64_LOADER=/usr/lib/wine/wine64
 readonly WINE32_PRELOADER=/usr/lib/wine/wine-preloader.static
 readonly QEMU_I386=qemu-i386-static
+readonly QEMU_AARCH64=/usr/bin/qemu-aarch64-static
+readonly BINFMT_MISC=/proc/sys/fs/binfmt_misc
+# The name of the binfmt_misc entry that runs aarch64 programs for the suite.
+readonly AARCH64_BINFMT=install-exe-aarch64
+readonly DEBIAN_ARCHIVE="http://deb.debian.org/debian bookworm main"
+readonly DEBIAN_KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -42,7 +52,7 @@ install_prerequisites() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  install_packages "${REQUIRED_PACKAGES[@]}"
+  install_packages "${REQUIRED_PACKAGES[@]}" "${ARM64_PACKAGES[@]}"
   if i386_emulation_reason >/dev/null; then
     install_packages "${I386_EMULATION_PACKAGES[@]}"
   fi
@@ -107,25 +117,102 @@ SCRIPT
   mv "$staging" "$folder"
 }
 
-# Chooses how Wine starts the programs of one architecture (x86 or x64), and
-# wineboot for their prefix. Prints "<kind> <loader>" on standard output,
-# where kind is native (Debian's wine), wine64 or emulated, and on standard
-# error which loader is used and why. The emulated loader is set up under
-# <build-dir> on first use.
+# Sets up, once per machine, Debian's own arm64 Wine, unpacked into a
+# private root in the cache: the same Wine version as the host's, fetched
+# with a private apt set-up, so nothing is installed system-wide. Beside the
+# root, the scripts wine64 and wineserver start the root's loader and server;
+# the emulator finds the root's libraries through QEMU_LD_PREFIX, which every
+# process Wine starts inherits. Prints the folder.
+set_up_arm64_wine() {
+  local version folder apt package
+  version=$(dpkg-query -W -f='${Version}' wine64)
+  folder="${INSTALLER_RUNTIME_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/install-exe}/wine-arm64-$version"
+  if [ -f "$folder/complete" ]; then
+    echo "$folder"
+    return 0
+  fi
+  echo "arm64 Wine: fetching Debian's wine64:arm64 $version into $folder" >&2
+  rm -rf "$folder"
+  apt="$folder/apt"
+  mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$apt/parts" \
+    "$folder/root"
+  touch "$apt/status"
+  echo "deb [signed-by=$DEBIAN_KEYRING] $DEBIAN_ARCHIVE" >"$apt/sources.list"
+  # An empty package status: the root gets every dependency, down to libc.
+  set -- -q -o APT::Architecture=arm64 -o APT::Architectures::=arm64 \
+    -o Dir::Etc::SourceList="$apt/sources.list" \
+    -o Dir::Etc::SourceParts="$apt/parts" -o Dir::State="$apt" \
+    -o Dir::State::status="$apt/status" -o Dir::Cache="$apt" \
+    -o APT::Sandbox::User=root
+  apt-get "$@" update >/dev/null
+  apt-get "$@" install -y --download-only --no-install-recommends \
+    "wine64=$version" >/dev/null
+  for package in "$apt"/archives/*.deb; do
+    dpkg-deb -x "$package" "$folder/root"
+  done
+  rm -rf "$apt"
+  # Debian's wineserver script names the host's server by absolute path.
+  cat >"$folder/wineserver" <<SCRIPT
+#!/bin/sh
+QEMU_LD_PREFIX="$folder/root" exec "$folder/root/usr/lib/wine/wineserver64" -p0 "\$@"
+SCRIPT
+  cat >"$folder/wine64" <<SCRIPT
+#!/bin/sh
+export QEMU_LD_PREFIX="$folder/root"
+exec "$folder/root/usr/lib/wine/wine64" "\$@"
+SCRIPT
+  ln -sf "$folder/wineserver" "$folder/root/usr/lib/wine/wineserver"
+  chmod +x "$folder/wineserver" "$folder/wine64"
+  touch "$folder/complete"
+  echo "$folder"
+}
+
+# Lets the kernel start aarch64 programs through qemu-aarch64-static, for as
+# long as the suite runs; release_aarch64_programs takes it back.
+register_aarch64_programs() {
+  [ -e "$BINFMT_MISC/$AARCH64_BINFMT" ] && return 0
+  if [ ! -e "$BINFMT_MISC/register" ]; then
+    as_root mount -t binfmt_misc binfmt_misc "$BINFMT_MISC"
+  fi
+  # The ELF header of an aarch64 executable, and which of its bits count.
+  local magic='\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00'
+  local mask='\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  # F: the emulator is opened now, so it is found whatever root a process sees.
+  echo ":$AARCH64_BINFMT:M::$magic:$mask:$QEMU_AARCH64:F" |
+    as_root tee "$BINFMT_MISC/register" >/dev/null
+}
+
+release_aarch64_programs() {
+  if [ -e "$BINFMT_MISC/$AARCH64_BINFMT" ]; then
+    echo -1 | as_root tee "$BINFMT_MISC/$AARCH64_BINFMT" >/dev/null
+  fi
+}
+
+# Chooses how Wine starts the programs of one architecture (x86, x64 or
+# arm64), and wineboot for their prefix. Prints three lines on standard
+# output: the kind (native for Debian's wine, wine64, emulated or arm64),
+# the loader and the Wine server to use; and on standard error which loader
+# is used and why. The emulated x86 loader is set up under <build-dir> on
+# first use; arm64 programs need register_aarch64_programs.
 wine_loader() {
   local arch=$1 build_dir=$2 reason folder
-  if ! reason=$(i386_emulation_reason); then
+  if [ "$arch" = arm64 ]; then
+    folder=$(set_up_arm64_wine)
+    echo "Wine for arm64 programs: Debian's arm64 Wine under" \
+      "$(basename "$QEMU_AARCH64"), from $folder" >&2
+    printf 'arm64\n%s\n%s\n' "$folder/wine64" "$folder/wineserver"
+  elif ! reason=$(i386_emulation_reason); then
     echo "Wine for $arch programs: Debian's wine (this host executes 32-bit code)" >&2
-    echo "native wine"
+    printf 'native\nwine\nwineserver\n'
   elif [ "$arch" = x64 ]; then
     echo "Wine for x64 programs: $WINE64_LOADER, since Debian's wine" \
       "starts its 32-bit loader first ($reason)" >&2
-    echo "wine64 $WINE64_LOADER"
+    printf 'wine64\n%s\nwineserver\n' "$WINE64_LOADER"
   else
     folder=$(realpath -m "$build_dir/wine-i386-emulation")
     set_up_emulated_loader "$folder"
     echo "Wine for x86 programs: Wine's 32-bit loader under $QEMU_I386," \
       "started from $folder ($reason)" >&2
-    echo "emulated $folder/usr/lib/wine/wine64"
+    printf 'emulated\n%s\nwineserver\n' "$folder/usr/lib/wine/wine64"
   fi
 }

@@ -69,6 +69,7 @@ class Architecture:
 ARCHITECTURES = {
     "x86": Architecture((0x14C, 0x10B), "syswow64"),
     "x64": Architecture((0x8664, 0x20B), "system32"),
+    "arm64": Architecture((0xAA64, 0x20B), "system32"),
 }
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
@@ -195,10 +196,11 @@ class Wine:
     """A throwaway Wine prefix inside the build tree, and the loader that
     starts one architecture's programs in it on this host."""
 
-    def __init__(self, prefix: Path, kind: str, loader: str):
+    def __init__(self, prefix: Path, kind: str, loader: str, server: str):
         self.prefix = prefix
-        self.kind = kind  # native (Debian's wine), wine64 or emulated
+        self.kind = kind  # native (Debian's wine), wine64, emulated or arm64
         self.loader = loader
+        self.server = server
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
         self.env.pop("DISPLAY", None)
 
@@ -215,7 +217,7 @@ class Wine:
         self.prefix.mkdir(parents=True)
         print("creating Wine prefix", self.prefix, flush=True)
         # One server for the whole run, rather than one per program started.
-        subprocess.run(["wineserver", "--persistent"], env=self.env, check=True)
+        subprocess.run([self.server, "--persistent"], env=self.env, check=True)
         # No Mono or Gecko: nothing here needs them, and they would be fetched.
         env = dict(self.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
         # Its output goes to a file: Wine's services, started on the way,
@@ -230,7 +232,7 @@ class Wine:
                                  f"status {boot.returncode}:\n{output}")
 
     def shut_down(self) -> None:
-        subprocess.run(["wineserver", "--kill"], env=self.env, check=False)
+        subprocess.run([self.server, "--kill"], env=self.env, check=False)
 
     def run(self, program: str, args: List[str], cwd: Path,
             extra_env: dict) -> subprocess.CompletedProcess:
@@ -459,17 +461,23 @@ def compare_output(result: subprocess.CompletedProcess, stdout: bytes,
     return problems
 
 
-def choose_wine_loader(source_dir: Path, arch: str,
-                       build_dir: Path) -> Tuple[str, str]:
-    """The host's choice of Wine loader for the architecture, as the demo
-    makes it too: (kind, loader). The script says which and why."""
-    chosen = subprocess.run(
-        [str(source_dir / "scripts" / "wine-loader.sh"), arch, str(build_dir)],
+def wine_loader_script(source_dir: Path, *args: str) -> str:
+    """Runs the host's choice of Wine loader, which the demo shares."""
+    result = subprocess.run(
+        [str(source_dir / "scripts" / "wine-loader.sh"), *args],
         stdout=subprocess.PIPE, text=True, check=False)
-    if chosen.returncode != 0:
-        raise SystemExit(f"no Wine loader for {arch} programs")
-    kind, loader = chosen.stdout.strip().split(maxsplit=1)
-    return kind, loader
+    if result.returncode != 0:
+        raise SystemExit(f"wine-loader.sh {' '.join(args)} failed")
+    return result.stdout
+
+
+def choose_wine_loader(source_dir: Path, arch: str,
+                       build_dir: Path) -> Tuple[str, str, str]:
+    """(kind, loader, server) for the architecture's programs. The script
+    says which and why."""
+    kind, loader, server = wine_loader_script(
+        source_dir, arch, str(build_dir)).splitlines()
+    return kind, loader, server
 
 
 def main() -> int:
@@ -499,6 +507,7 @@ def main() -> int:
             suite.run_device_installer_case(deliverable)
     finally:
         wine.shut_down()
+        wine_loader_script(options.source_dir, "--release", options.arch)
     print(f"{suite.passed} passed, {suite.failed} failed, "
           f"{suite.skipped} skipped")
     return 1 if suite.failed else 0

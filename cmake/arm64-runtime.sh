@@ -1,0 +1,94 @@
+#!/bin/sh
+# Prints the folder of the MinGW-w64 C runtime for Windows on ARM64, and
+# builds it there first when it is missing. Debian has no aarch64 MinGW
+# package, so the runtime is built with clang from Debian's own mingw-w64
+# source, of the same version as the installed headers. Only the pieces the
+# programs link are built: the start-up objects, libmingw32, libmingwex,
+# libmoldname, libuuid and the import libraries below, plus __chkstk.
+#   usage: arm64-runtime.sh
+# The folder is a cache outside any build tree, keyed by the source version
+# and by this recipe; INSTALLER_RUNTIME_CACHE chooses where the caches go.
+set -eu
+
+readonly TRIPLET=aarch64-w64-mingw32
+readonly HEADERS=/usr/share/mingw-w64/include
+readonly IMPORT_LIBRARIES="kernel32 msvcrt advapi32 setupapi user32 shell32"
+readonly DEBIAN_ARCHIVE="http://deb.debian.org/debian bookworm main"
+readonly KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
+
+here=$(cd "$(dirname "$0")" && pwd)
+version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
+cache_root=${INSTALLER_RUNTIME_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/install-exe}
+recipe=$(cat "$0" "$here/arm64-chkstk.S" | sha256sum | cut -c1-12)
+runtime="$cache_root/mingw-w64-$TRIPLET-$version-$recipe"
+if [ -f "$runtime/complete" ]; then
+  echo "$runtime"
+  exit 0
+fi
+
+say() { echo "arm64 runtime: $*" >&2; }
+say "building the MinGW-w64 $version runtime for $TRIPLET into $runtime" \
+  "(about a minute, once per machine)"
+mkdir -p "$cache_root"
+work=$(mktemp -d)
+log="$runtime.log"
+# The build's own output goes to the log, which is shown if it fails.
+exec 3>&2 2>"$log"
+failed() {
+  status=$?
+  rm -rf "$work"
+  if [ "$status" -ne 0 ]; then
+    tail -n 30 "$log" >&3
+    echo "arm64 runtime: the build failed; its whole output is in $log" >&3
+  fi
+}
+trap failed EXIT
+
+# A private apt set-up with a deb-src line: the system's stays as it is.
+mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" \
+  "$work/apt/parts" "$work/source"
+echo "deb-src [signed-by=$KEYRING] $DEBIAN_ARCHIVE" >"$work/apt/sources.list"
+apt_private() {
+  apt-get -q -o Dir::Etc::SourceList="$work/apt/sources.list" \
+    -o Dir::Etc::SourceParts="$work/apt/parts" \
+    -o Dir::State="$work/apt" -o Dir::Cache="$work/apt/cache" \
+    -o APT::Sandbox::User=root "$@"
+}
+apt_private update >&2
+(cd "$work/source" && apt_private source "mingw-w64=$version") >&2
+
+# The runtime's configure looks for the headers under <sysroot>/include.
+mkdir -p "$work/sysroot" "$work/build"
+ln -s "$HEADERS" "$work/sysroot/include"
+compiler="clang-14 --target=$TRIPLET -isystem $HEADERS"
+cd "$work/build"
+"$work"/source/mingw-w64-*/mingw-w64-crt/configure --host="$TRIPLET" \
+  --with-sysroot="$work/sysroot" --disable-lib32 --disable-lib64 \
+  --enable-libarm64 --with-default-msvcrt=msvcrt \
+  CC="$compiler" CXX="clang++-14 --target=$TRIPLET -isystem $HEADERS" \
+  AS="clang-14 --target=$TRIPLET -c" AR=llvm-ar-14 RANLIB=llvm-ranlib-14 \
+  DLLTOOL=llvm-dlltool-14 >&2
+pieces="libarm64/crt2.o libarm64/dllcrt2.o libarm64/libmingw32.a
+  libarm64/libmingwex.a libarm64/libmoldname.a libarm64/libuuid.a"
+for library in $IMPORT_LIBRARIES; do
+  pieces="$pieces libarm64/lib$library.a"
+done
+mkdir -p libarm64
+# shellcheck disable=SC2086 # the pieces are separate make targets
+make -j"$(nproc)" $pieces >&2
+clang-14 --target="$TRIPLET" -c "$here/arm64-chkstk.S" -o chkstk.o
+llvm-ar-14 rcs libarm64/libchkstk.a chkstk.o
+
+# Install by renaming a complete folder, so that a build cut short is never
+# taken for a runtime.
+rm -rf "$runtime.new"
+mkdir -p "$runtime.new/lib"
+# shellcheck disable=SC2086
+cp $pieces libarm64/libchkstk.a "$runtime.new/lib/"
+ln -s "$HEADERS" "$runtime.new/include"
+echo "$version" >"$runtime.new/complete"
+rm -rf "$runtime"
+mv "$runtime.new" "$runtime"
+exec 2>&3
+say "built and cached in $runtime"
+echo "$runtime"

@@ -1,0 +1,49 @@
+# Cross-compiles for Windows on ARM64 with Debian's clang, lld and LLVM
+# tools, against a MinGW-w64 runtime that arm64-runtime.sh builds from
+# Debian's mingw-w64 source (once per machine; it is cached). clang's own
+# runtime libraries for this target are not in Debian, so the programs link
+# the MinGW-w64 runtime and the platform's msvcrt explicitly.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ARM64)
+set(triplet aarch64-w64-mingw32)
+
+if(NOT ARM64_RUNTIME)
+  execute_process(
+    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/arm64-runtime.sh
+    OUTPUT_VARIABLE ARM64_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE runtime_status)
+  if(NOT runtime_status EQUAL 0)
+    message(FATAL_ERROR "The arm64 MinGW-w64 runtime could not be built")
+  endif()
+  set(ARM64_RUNTIME "${ARM64_RUNTIME}" CACHE PATH
+    "The MinGW-w64 runtime for ${triplet}")
+endif()
+# Projects that CMake builds to test the compiler use the same runtime.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ARM64_RUNTIME)
+
+set(CMAKE_C_COMPILER clang-14)
+set(CMAKE_C_COMPILER_TARGET ${triplet})
+set(CMAKE_CXX_COMPILER clang++-14)
+set(CMAKE_CXX_COMPILER_TARGET ${triplet})
+set(CMAKE_RC_COMPILER llvm-windres-14)
+set(CMAKE_RC_FLAGS_INIT "--target=${triplet} -I${ARM64_RUNTIME}/include")
+set(CMAKE_AR llvm-ar-14)
+set(CMAKE_RANLIB llvm-ranlib-14)
+
+set(CMAKE_SYSROOT ${ARM64_RUNTIME})
+set(CMAKE_C_FLAGS_INIT "-isystem ${ARM64_RUNTIME}/include")
+set(CMAKE_CXX_FLAGS_INIT "-isystem ${ARM64_RUNTIME}/include")
+set(arm64_link_flags "-fuse-ld=lld -nostdlib")
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+  "${arm64_link_flags} ${ARM64_RUNTIME}/lib/crt2.o")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT
+  "${arm64_link_flags} ${ARM64_RUNTIME}/lib/dllcrt2.o")
+foreach(language C CXX)
+  set(CMAKE_${language}_STANDARD_LIBRARIES
+    "-Wl,--start-group -lmingw32 -lmingwex -lmsvcrt -lkernel32 -lchkstk -Wl,--end-group")
+endforeach()
+
+set(CMAKE_FIND_ROOT_PATH ${ARM64_RUNTIME})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
