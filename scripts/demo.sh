@@ -80,9 +80,10 @@ cp demo/packages/port-function/* "$BUILD_DIR/port-function/install.exe" "$packag
 ls "$package"
 
 step "Which build to use"
-echo "64-bit Windows: build/windows-x64/<build>/install.exe (run here)."
-echo "32-bit Windows: build/windows-x86/<build>/install.exe. On 64-bit Windows a"
-echo "32-bit program cannot install drivers (ERROR_IN_WOW64, 0xE0000235)."
+echo "64-bit Windows on x86-64 PCs: build/windows-x64/<build>/install.exe (run here)."
+echo "Windows on ARM64 PCs: build/windows-arm64/<build>/install.exe."
+echo "32-bit Windows only: build/windows-x86/<build>/install.exe. On 64-bit Windows"
+echo "a 32-bit program cannot install drivers (ERROR_IN_WOW64, 0xE0000235)."
 
 step "Running: $PACKAGE_DIR\\install.exe $INF_NAME"
 status=0

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Builds both deliverables and the test programs, runs the suite, which runs
-# the real install.exe files under Wine, and then the static analysers. Any
-# failure or finding fails the command.
+# Builds both deliverables of every architecture and the test programs, runs
+# the suite, which runs the real install.exe files under Wine, checks the
+# signed builds, and then runs the static analysers. Any failure or finding
+# fails the command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 readonly BUILD_DIR=build/windows-x86
+readonly ARCHITECTURES=(x86 x64 arm64)
 # Every C++ program of the tree: the product, the test programs, the demo's.
 readonly CPP_SOURCES=(installer/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
-# Builds both architectures signed with a throwaway self-signed certificate
+# Builds every architecture signed with a throwaway self-signed certificate
 # and checks that each deliverable carries a valid signature over its digest,
 # and that the certificate's password appears nowhere in the build trees.
 check_signing() {
@@ -26,7 +28,7 @@ check_signing() {
   openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/certificate.pem" \
     -out "$work/signer.p12" -passout env:INSTALLER_SIGNING_PASSWORD
 
-  for arch in x86 x64; do
+  for arch in "${ARCHITECTURES[@]}"; do
     cmake --preset "windows-$arch" -B "build/signed-windows-$arch" \
       -DBUILD_TESTING=OFF \
       -DINSTALLER_SIGNING_CERTIFICATE="$PWD/$work/signer.p12" >/dev/null
@@ -73,8 +75,9 @@ run_cppcheck() {
 }
 
 install_prerequisites
-cmake --workflow --preset windows-x86 --fresh
-cmake --workflow --preset windows-x64 --fresh
+for arch in "${ARCHITECTURES[@]}"; do
+  cmake --workflow --preset "windows-$arch" --fresh
+done
 check_signing
 run_clang_tidy
 run_cppcheck

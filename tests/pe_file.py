@@ -1,5 +1,6 @@
 """Reads what the suite checks from a Windows program file: its resources,
-the strings of its version information, and the DLLs it imports."""
+the strings of its version information, the DLLs it imports, and the
+mitigations its header asks the loader for."""
 
 import struct
 from typing import Dict, List, Tuple
@@ -8,6 +9,12 @@ RT_VERSION = 16
 RT_MANIFEST = 24
 RESOURCE_DIRECTORY = 2
 IMPORT_DIRECTORY = 1
+# Optional header DllCharacteristics flags.
+HIGH_ENTROPY_VA = 0x0020
+DYNAMIC_BASE = 0x0040
+NX_COMPAT = 0x0100
+NO_SEH = 0x0400
+TERMINAL_SERVER_AWARE = 0x8000
 
 
 class PeFile:
@@ -20,7 +27,8 @@ class PeFile:
             "<HHIIIHH", data, header + 4)
         optional = header + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from(
+            "<HH", data, optional + 68)
         directories = optional + (96 if self.magic == 0x10B else 112)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i)
                             for i in range(16)]

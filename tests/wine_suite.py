@@ -21,7 +21,9 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, List, Optional, Tuple, Union
 
-from pe_file import RT_MANIFEST, RT_VERSION, PeFile, version_strings
+from pe_file import (DYNAMIC_BASE, HIGH_ENTROPY_VA, NO_SEH, NX_COMPAT,
+                     RT_MANIFEST, RT_VERSION, TERMINAL_SERVER_AWARE, PeFile,
+                     version_strings)
 
 MAX_PATH = 260
 USAGE = b"usage: install <INF_File>\r\n"
@@ -42,7 +44,10 @@ DELIVERABLES = {
     "bus-device": "USB\\VID_0403&PID_6001",
 }
 # What each deliverable may need from a bare Windows, and its size limit.
-ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
+# ADVAPI32, a KnownDLL that always comes from the system directory, is only
+# there where the stack protector's runtime seeds its guard value from it.
+REQUIRED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
+STACK_PROTECTOR_IMPORT = "ADVAPI32.dll"
 SIZE_LIMIT = 20 * 1024
 CONSOLE = 3  # the PE subsystem of console programs
 DESCRIPTIONS = {
@@ -60,16 +65,24 @@ COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 SUPPORTED_SYSTEMS = 5  # Windows Vista, 7, 8, 8.1, and 10 and 11
 
 
+# The mitigations every deliverable asks the loader for.
+BASELINE = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE
+
+
 @dataclass
 class Architecture:
     pe_format: tuple  # (machine, optional header magic)
     system_dir: str  # where its programs' system libraries live in a prefix
+    mitigations: int  # DllCharacteristics flags its deliverables must carry
+    stack_protector: bool  # whether its toolchain has the runtime for it
 
 
 ARCHITECTURES = {
-    "x86": Architecture((0x14C, 0x10B), "syswow64"),
-    "x64": Architecture((0x8664, 0x20B), "system32"),
-    "arm64": Architecture((0xAA64, 0x20B), "system32"),
+    "x86": Architecture((0x14C, 0x10B), "syswow64", BASELINE | NO_SEH, True),
+    "x64": Architecture((0x8664, 0x20B), "system32",
+                        BASELINE | HIGH_ENTROPY_VA, True),
+    "arm64": Architecture((0xAA64, 0x20B), "system32",
+                          BASELINE | HIGH_ENTROPY_VA, False),
 }
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
@@ -363,12 +376,19 @@ class Suite:
         the package that carries it."""
         program = (self.build_dir / deliverable / "install.exe").read_bytes()
         pe = PeFile(program)
-        machine, magic = ARCHITECTURES[self.arch].pe_format
+        architecture = ARCHITECTURES[self.arch]
+        machine, magic = architecture.pe_format
         problems = []
         if (pe.machine, pe.magic, pe.subsystem) != (machine, magic, CONSOLE):
             problems.append(f"machine {pe.machine:#x}, magic {pe.magic:#x}, "
                             f"subsystem {pe.subsystem}")
-        if set(pe.imports()) != ALLOWED_IMPORTS:
+        missing = architecture.mitigations & ~pe.dll_characteristics
+        if missing:
+            problems.append(f"DllCharacteristics {pe.dll_characteristics:#06x}"
+                            f" lacks {missing:#06x}")
+        expected_imports = REQUIRED_IMPORTS | (
+            {STACK_PROTECTOR_IMPORT} if architecture.stack_protector else set())
+        if set(pe.imports()) != expected_imports:
             problems.append(f"imports {pe.imports()}")
         if len(program) >= SIZE_LIMIT:
             problems.append(f"{len(program)} bytes, limit {SIZE_LIMIT}")
@@ -394,8 +414,8 @@ class Suite:
                     problems.append(f"package holds {sorted(names)}")
                 elif package.read(f"{deliverable}/install.exe") != program:
                     problems.append("packaged program differs from the build")
-        self.check(f"{deliverable}: format, imports, size, manifest, "
-                   "version, package", problems)
+        self.check(f"{deliverable}: format, mitigations, imports, size, "
+                   "manifest, version, package", problems)
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
