@@ -7,7 +7,10 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ARM64)
 set(triplet aarch64-w64-mingw32)
 
-if(NOT ARM64_RUNTIME)
+# Asked for at every configure, which is quick once it is built, so that a
+# changed recipe or a cleared cache is noticed. The projects CMake builds to
+# test the compiler get the answer passed down instead.
+if(NOT DEFINED ARM64_RUNTIME)
   execute_process(
     COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/arm64-runtime.sh
     OUTPUT_VARIABLE ARM64_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE
@@ -15,10 +18,7 @@ if(NOT ARM64_RUNTIME)
   if(NOT runtime_status EQUAL 0)
     message(FATAL_ERROR "The arm64 MinGW-w64 runtime could not be built")
   endif()
-  set(ARM64_RUNTIME "${ARM64_RUNTIME}" CACHE PATH
-    "The MinGW-w64 runtime for ${triplet}")
 endif()
-# Projects that CMake builds to test the compiler use the same runtime.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ARM64_RUNTIME)
 
 set(CMAKE_C_COMPILER clang-14)

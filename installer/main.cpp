@@ -30,6 +30,13 @@ typedef BOOL(WINAPI *UpdateDriverFunction)(HWND parent, LPCSTR hardware_id,
 const char kDeviceInstallerLibrary[] = "\\newdev.dll";
 const char kUpdateDriverFunction[] = "UpdateDriverForPlugAndPlayDevicesA";
 
+// Restricts the default library search of the whole process; in kernel32
+// from Windows 8, and on Windows 7 only with an update.
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD directories);
+const char kSystemLibrary[] = "kernel32.dll";
+const char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
+const char kNoCurrentDirectory[] = "";
+
 const char kUsageLine[] = "usage: install <INF_File>\n";
 const char kNotFoundLine[] = "  File not found.\n";
 const char kRestartLine[] = "(Reboot Required)\n";
@@ -78,12 +85,39 @@ bool file_exists(const char *path) {
   return true;
 }
 
-// Loads the device installer from the system directory and nowhere else. The
-// program runs elevated from folders that others may write to, so a
-// newdev.dll beside it must never be picked up; the altered search path
-// makes the library's own dependencies come from the system directory too.
-// Returns null, with the reason in the last-error code, when it cannot.
+// Keeps every library that is loaded from now on, by the device installer's
+// components too, out of the program's own folder and the current directory.
+// The program runs elevated from folders that others may write to, and both
+// come early in the standard search order. Where the system can, the search
+// is restricted to the system directory; elsewhere the current directory at
+// least is taken out. Sets the LoadLibraryEx flags that load a library by
+// full path with its own dependencies from the system directory under that
+// restriction. Returns false, with the reason in the last-error code, when
+// the restriction cannot be made.
+bool restrict_library_search(DWORD &load_flags) {
+  const auto set_default_dll_directories =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+          reinterpret_cast<void *>(GetProcAddress(
+              GetModuleHandleA(kSystemLibrary), kSetDefaultDllDirectories)));
+  if (set_default_dll_directories != nullptr) {
+    load_flags = LOAD_LIBRARY_SEARCH_SYSTEM32;
+    return set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+  }
+  // These systems know no LOAD_LIBRARY_SEARCH_* flag; the altered search
+  // path looks for the library's dependencies in its own directory first.
+  load_flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+  return SetDllDirectoryA(kNoCurrentDirectory) != FALSE;
+}
+
+// Loads the device installer from the system directory and nowhere else, once
+// the process's library search is restricted. Returns null, with the reason
+// in the last-error code, when it cannot.
 UpdateDriverFunction load_update_driver() {
+  DWORD load_flags = 0;
+  if (!restrict_library_search(load_flags)) {
+    return nullptr;
+  }
+
   char library[MAX_PATH];
   const UINT directory = GetSystemDirectoryA(library, MAX_PATH);
   if (directory == 0) {
@@ -96,8 +130,7 @@ UpdateDriverFunction load_update_driver() {
   memcpy(library + directory, kDeviceInstallerLibrary,
          sizeof kDeviceInstallerLibrary);
 
-  const HMODULE module =
-      LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  const HMODULE module = LoadLibraryExA(library, nullptr, load_flags);
   if (module == nullptr) {
     return nullptr;
   }

@@ -10,7 +10,7 @@ source scripts/common.sh
 readonly BUILD_DIR=build/windows-x86
 readonly ARCHITECTURES=(x86 x64 arm64)
 # Every C++ program of the tree: the product, the test programs, the demo's.
-readonly CPP_SOURCES=(installer/*.cpp tests/*.cpp demo/device-tool/*.cpp)
+readonly CPP_SOURCES=(installer/*.cpp cmake/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
 # Builds every architecture signed with a throwaway self-signed certificate
 # and checks that each deliverable carries a valid signature over its digest,

@@ -4,6 +4,10 @@
 //   NEWDEV_STAND_IN_OUTCOME  "success" (the default), "restart", or
 //                            "failure:<code>" (code in C notation, e.g. 0x5)
 //   NEWDEV_STAND_IN_RECORD   file to write the received arguments to
+//   NEWDEV_STAND_IN_LOADS    file to add a line to, with this copy's path,
+//                            whenever a copy is loaded; copies of it under
+//                            other libraries' names show whether those were
+//                            loaded from where they lie
 #include <windows.h>
 
 #include <stdio.h>
@@ -56,7 +60,35 @@ void record_call(HWND parent, const char *hardware_id, const char *inf_path,
   fclose(record);
 }
 
+void record_load() {
+  char loads_path[kVariableSize];
+  if (!read_variable("NEWDEV_STAND_IN_LOADS", loads_path)) {
+    return;
+  }
+  // Plain kernel32 calls: this runs while the loader is busy with this
+  // library, where the C runtime's stdio is best left alone.
+  const HANDLE loads =
+      CreateFileA(loads_path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (loads == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  char path[MAX_PATH];
+  library_path(path);
+  DWORD written = 0;
+  WriteFile(loads, path, static_cast<DWORD>(strlen(path)), &written, nullptr);
+  WriteFile(loads, "\n", 1, &written, nullptr);
+  CloseHandle(loads);
+}
+
 } // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    record_load();
+  }
+  return TRUE;
+}
 
 extern "C" __declspec(dllexport) BOOL WINAPI
     UpdateDriverForPlugAndPlayDevicesA(HWND parent, const char *hardware_id,

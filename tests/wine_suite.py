@@ -26,6 +26,8 @@ from pe_file import (DYNAMIC_BASE, HIGH_ENTROPY_VA, NO_SEH, NX_COMPAT,
                      version_strings)
 
 MAX_PATH = 260
+RUN_TIMEOUT = 60  # seconds a program under Wine may take
+TIMED_OUT = -1  # the status the suite records for a program that hung
 USAGE = b"usage: install <INF_File>\r\n"
 NOT_FOUND = b"  File not found.\r\n" + USAGE
 RESTART = b"(Reboot Required)\r\n"
@@ -44,10 +46,7 @@ DELIVERABLES = {
     "bus-device": "USB\\VID_0403&PID_6001",
 }
 # What each deliverable may need from a bare Windows, and its size limit.
-# ADVAPI32, a KnownDLL that always comes from the system directory, is only
-# there where the stack protector's runtime seeds its guard value from it.
-REQUIRED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
-STACK_PROTECTOR_IMPORT = "ADVAPI32.dll"
+ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
 SIZE_LIMIT = 20 * 1024
 CONSOLE = 3  # the PE subsystem of console programs
 DESCRIPTIONS = {
@@ -74,15 +73,14 @@ class Architecture:
     pe_format: tuple  # (machine, optional header magic)
     system_dir: str  # where its programs' system libraries live in a prefix
     mitigations: int  # DllCharacteristics flags its deliverables must carry
-    stack_protector: bool  # whether its toolchain has the runtime for it
 
 
 ARCHITECTURES = {
-    "x86": Architecture((0x14C, 0x10B), "syswow64", BASELINE | NO_SEH, True),
+    "x86": Architecture((0x14C, 0x10B), "syswow64", BASELINE | NO_SEH),
     "x64": Architecture((0x8664, 0x20B), "system32",
-                        BASELINE | HIGH_ENTROPY_VA, True),
+                        BASELINE | HIGH_ENTROPY_VA),
     "arm64": Architecture((0xAA64, 0x20B), "system32",
-                          BASELINE | HIGH_ENTROPY_VA, False),
+                          BASELINE | HIGH_ENTROPY_VA),
 }
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
@@ -196,6 +194,32 @@ CASES = [
          stdout=UPDATE_FAILED + BAD_FORMAT_TEXT, status=2, updated=False),
 ]
 
+
+
+@dataclass
+class DeviceInstallerCase:
+    name: str
+    # Copies of the stand-in beside the program, under these libraries'
+    # names, which Wine is told to prefer to its own.
+    planted: Tuple[str, ...] = ()
+
+
+# Against Wine's own device installer, whose components load libraries by
+# bare name while they work, as Windows' do.
+DEVICE_INSTALLER_CASES = [
+    DeviceInstallerCase("Wine's device installer"),
+    DeviceInstallerCase("Wine's device installer, imm32.dll and uxtheme.dll "
+                        "planted beside the program",
+                        planted=("imm32.dll", "uxtheme.dll")),
+]
+
+# The deliverables' stack protector runtime, in stack_guard_check: (how many
+# bytes go into an 8-byte stack buffer, expected exit status). An overrun
+# ends the process with STATUS_STACK_BUFFER_OVERRUN (0xC0000409), of which
+# Wine passes on the low byte.
+STACK_OVERRUN = 0x09
+FILL_CASES = [("8", 0), ("9", STACK_OVERRUN), ("64", STACK_OVERRUN)]
+
 # report_failure on its own: (code, expected text after "Op FAILURE: ").
 REPORT_CASES = [
     ("5", ACCESS_DENIED_TEXT),
@@ -249,9 +273,15 @@ class Wine:
 
     def run(self, program: str, args: List[str], cwd: Path,
             extra_env: dict) -> subprocess.CompletedProcess:
-        return subprocess.run([self.loader, program] + args, cwd=cwd,
-                              env=dict(self.env, **extra_env),
-                              capture_output=True, timeout=120)
+        command = [self.loader, program] + args
+        try:
+            return subprocess.run(command, cwd=cwd,
+                                  env=dict(self.env, **extra_env),
+                                  capture_output=True, timeout=RUN_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            return subprocess.CompletedProcess(
+                command, TIMED_OUT, f"(no end after {RUN_TIMEOUT} s)".encode(),
+                b"")
 
 
 class Suite:
@@ -386,9 +416,7 @@ class Suite:
         if missing:
             problems.append(f"DllCharacteristics {pe.dll_characteristics:#06x}"
                             f" lacks {missing:#06x}")
-        expected_imports = REQUIRED_IMPORTS | (
-            {STACK_PROTECTOR_IMPORT} if architecture.stack_protector else set())
-        if set(pe.imports()) != expected_imports:
+        if set(pe.imports()) != ALLOWED_IMPORTS:
             problems.append(f"imports {pe.imports()}")
         if len(program) >= SIZE_LIMIT:
             problems.append(f"{len(program)} bytes, limit {SIZE_LIMIT}")
@@ -425,32 +453,64 @@ class Suite:
             self.check(f"report_failure: code {code}",
                        compare_output(result, b"Op FAILURE: " + text, 0))
 
-    def run_device_installer_case(self, deliverable: str) -> None:
-        """The deliverable against Wine's own device installer."""
+    def run_stack_guard_cases(self) -> None:
+        checker = str(self.build_dir / "tests" / "stack_guard_check.exe")
+        guards = [self.wine.run(checker, ["guard"], self.new_case_folder(),
+                                {}).stdout for _ in range(2)]
+        problems = []
+        if guards[0] == guards[1]:
+            problems.append(f"the same guard in two runs: {guards[0]!r}")
+        self.check("stack protector: guard seeded anew in each run", problems)
+        for count, status in FILL_CASES:
+            result = self.wine.run(checker, ["fill", count],
+                                   self.new_case_folder(), {})
+            self.check(f"stack protector: {count} bytes into 8",
+                       compare_output(result, b"", status))
+
+    def run_device_installer_case(self, deliverable: str,
+                                  case: DeviceInstallerCase) -> None:
+        """The deliverable against Wine's own device installer, for a newly
+        registered device: it and every earlier one end up bound, the
+        payload is copied, and no planted library is loaded."""
         folder = self.new_case_folder()
         inf, payload = SAMPLE_PACKAGES[deliverable]
         package = self.source_dir / "demo" / "packages" / deliverable
         shutil.copytree(package, folder / "Package")
         shutil.copy(self.build_dir / deliverable / "install.exe",
                     folder / "Package" / "install.exe")
+        for library in case.planted:
+            shutil.copy(self.stand_in, folder / "Package" / library)
         simdevice = str(self.build_dir / "demo" / "simdevice.exe")
         hardware_id = DELIVERABLES[deliverable]
-        builtin = {"WINEDLLOVERRIDES": "newdev=b"}
+        overrides = ";".join(["newdev=b"] + [
+            library.removesuffix(".dll") + "=n,b" for library in case.planted])
+        loads = folder / "loads.txt"
+        environment = {
+            "WINEDLLOVERRIDES": overrides,
+            "NEWDEV_STAND_IN_LOADS": f"C:\\t\\{self.case_number:03}"
+                                     "\\loads.txt",
+        }
+        copied = self.wine.system_dir(self.arch) / "drivers" / payload
+        copied.unlink(missing_ok=True)
 
         problems = []
-        added = self.wine.run(simdevice, ["add", hardware_id], folder, builtin)
+        added = self.wine.run(simdevice, ["add", hardware_id], folder,
+                              environment)
         if added.returncode != 0:
             problems.append(f"simdevice add failed: {added.stderr!r}")
         program = f"C:\\t\\{self.case_number:03}\\Package\\install.exe"
-        result = self.wine.run(program, [inf], folder, builtin)
+        result = self.wine.run(program, [inf], folder, environment)
         problems += compare_output(result, b"", 0)
-        shown = self.wine.run(simdevice, ["show", hardware_id], folder, builtin)
-        if b"driver: {" not in shown.stdout:
-            problems.append(f"device not bound to a driver: {shown.stdout!r}")
-        copied = self.wine.system_dir(self.arch) / "drivers" / payload
+        shown = self.wine.run(simdevice, ["show", hardware_id], folder,
+                              environment)
+        if b"driver: {" not in shown.stdout or b"driver: none" in shown.stdout:
+            problems.append(f"a device is not bound to a driver: "
+                            f"{shown.stdout!r}")
         if not copied.is_file():
             problems.append(f"payload not copied to {copied}")
-        self.check(f"{deliverable}: Wine's device installer", problems)
+        if loads.exists():
+            problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
+        self.check(f"{deliverable}: {case.name}", problems)
 
 
 def check_manifest(manifest: Optional[bytes]) -> List[str]:
@@ -523,8 +583,10 @@ def main() -> int:
             for case in CASES:
                 suite.run_case(deliverable, case)
         suite.run_report_cases()
+        suite.run_stack_guard_cases()
         for deliverable in DELIVERABLES:
-            suite.run_device_installer_case(deliverable)
+            for device_case in DEVICE_INSTALLER_CASES:
+                suite.run_device_installer_case(deliverable, device_case)
     finally:
         wine.shut_down()
         wine_loader_script(options.source_dir, "--release", options.arch)
