@@ -21,6 +21,10 @@ if(NOT DEFINED ARM64_RUNTIME)
 endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ARM64_RUNTIME)
 
+# The Debian packages that make these programs, for the build information:
+# mingw-w64-common's version is also that of the runtime's source.
+set(INSTALLER_TOOLCHAIN_PACKAGES clang-14 lld-14 llvm-14 mingw-w64-common)
+
 set(CMAKE_C_COMPILER clang-14)
 set(CMAKE_C_COMPILER_TARGET ${triplet})
 set(CMAKE_CXX_COMPILER clang++-14)

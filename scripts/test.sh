@@ -14,10 +14,11 @@ readonly CPP_SOURCES=(installer/*.cpp cmake/*.cpp tests/*.cpp demo/device-tool/*
 
 # Builds every architecture signed with a throwaway self-signed certificate
 # and checks that each deliverable carries a valid signature over its digest,
-# and that the certificate's password appears nowhere in the build trees.
+# that without its signature it is the unsigned build byte for byte, and that
+# the certificate's password appears nowhere in the build trees.
 check_signing() {
   echo "== Authenticode signing"
-  local work=build/signing arch program report
+  local work=build/signing arch program report unsigned
   rm -rf "$work" build/signed-windows-*
   mkdir -p "$work"
   INSTALLER_SIGNING_PASSWORD=$(openssl rand -hex 16)
@@ -42,7 +43,15 @@ check_signing() {
         echo "$program: signature not valid"
         return 1
       fi
-      echo "$program: signed, digest matches"
+      unsigned="build/windows-$arch/${program#build/signed-windows-"$arch"/}"
+      osslsigncode remove-signature -in "$program" -out "$work/stripped.exe" \
+        >/dev/null
+      if ! cmp "$work/stripped.exe" "$unsigned"; then
+        echo "$program: without its signature, not the same as $unsigned"
+        return 1
+      fi
+      rm "$work/stripped.exe"
+      echo "$program: signed, digest matches; unsigned, it is $unsigned"
     done
   done
   if grep -rqF "$INSTALLER_SIGNING_PASSWORD" build/signed-windows-*; then
@@ -50,6 +59,30 @@ check_signing() {
     return 1
   fi
   unset INSTALLER_SIGNING_PASSWORD
+}
+
+# Builds the deliverables and packages of every architecture a second time,
+# in a folder at another path, and checks that they are byte-identical to the
+# first build's.
+check_reproducible() {
+  echo "== Reproducible builds"
+  local arch first second file
+  for arch in "${ARCHITECTURES[@]}"; do
+    first="build/windows-$arch"
+    second="build/rebuilt/elsewhere/windows-$arch"
+    rm -rf "$second"
+    cmake --preset "windows-$arch" -B "$second" -DBUILD_TESTING=OFF >/dev/null
+    cmake --build "$second" >/dev/null
+    (cd "$second" && cpack >/dev/null)
+    for file in {port-function,bus-device}/install.exe \
+      "packages/$(basename "$first"/packages/*.zip)"; do
+      if ! cmp "$first/$file" "$second/$file"; then
+        echo "$second/$file differs from $first/$file"
+        return 1
+      fi
+      echo "$(sha256sum "$first/$file" | cut -c1-16)...  $file: identical in $first and $second"
+    done
+  done
 }
 
 run_clang_tidy() {
@@ -78,6 +111,7 @@ install_prerequisites
 for arch in "${ARCHITECTURES[@]}"; do
   cmake --workflow --preset "windows-$arch" --fresh
 done
+check_reproducible
 check_signing
 run_clang_tidy
 run_cppcheck

@@ -57,7 +57,7 @@ EXPECTED_VERSION = {
     "ProductName": "Plug and Play driver installer",
     "OriginalFilename": "install.exe",
 }
-PACKAGE_FILES = {"README.txt", "port-function/install.exe",
+PACKAGE_FILES = {"README.txt", "BUILDINFO.txt", "port-function/install.exe",
                  "bus-device/install.exe"}
 SECURITY = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"

@@ -1,0 +1,68 @@
+# What a rebuilder needs to make the same bytes: the source commit, the time
+# stamped into the packages, and the exact toolchain packages that built this
+# architecture (INSTALLER_TOOLCHAIN_PACKAGES, from the toolchain file). Sets
+# INSTALLER_SOURCE_DATE_EPOCH and writes BUILDINFO.txt into the build tree.
+# Nothing in it depends on when, where or by whom it is built.
+
+# The packages' timestamps: SOURCE_DATE_EPOCH when it is set, otherwise the
+# time of the commit being built, otherwise a fixed time.
+set(earliest_zip_time 315532800) # 1980-01-01, the earliest a ZIP entry holds
+execute_process(
+  COMMAND git -C ${PROJECT_SOURCE_DIR} rev-parse HEAD
+  OUTPUT_VARIABLE source_commit OUTPUT_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE git_status ERROR_QUIET)
+if(NOT git_status EQUAL 0)
+  set(source_commit "unknown: not built from a git checkout")
+else()
+  execute_process(
+    COMMAND git -C ${PROJECT_SOURCE_DIR} status --porcelain
+      --untracked-files=no
+    OUTPUT_VARIABLE changes OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(changes)
+    string(APPEND source_commit " with uncommitted changes")
+  endif()
+endif()
+
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(INSTALLER_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+  if(NOT INSTALLER_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH must be a number of seconds")
+  endif()
+  set(epoch_origin "SOURCE_DATE_EPOCH from the environment")
+elseif(git_status EQUAL 0)
+  execute_process(
+    COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
+    OUTPUT_VARIABLE INSTALLER_SOURCE_DATE_EPOCH
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(epoch_origin "the time of the commit being built")
+else()
+  set(INSTALLER_SOURCE_DATE_EPOCH ${earliest_zip_time})
+  set(epoch_origin "a fixed time (1980-01-01), as this is no git checkout")
+endif()
+message(STATUS "Package timestamps: ${INSTALLER_SOURCE_DATE_EPOCH}, "
+  "${epoch_origin}")
+
+set(toolchain "")
+foreach(package IN LISTS INSTALLER_TOOLCHAIN_PACKAGES ITEMS cmake)
+  execute_process(
+    COMMAND dpkg-query -W -f=\${Version} ${package}
+    OUTPUT_VARIABLE version RESULT_VARIABLE dpkg_status ERROR_QUIET)
+  if(NOT dpkg_status EQUAL 0)
+    set(version "not installed as a Debian package")
+  endif()
+  string(APPEND toolchain "  ${package} ${version}\n")
+endforeach()
+
+if(ARM64_RUNTIME)
+  execute_process(
+    COMMAND dpkg-query -W -f=\${Version} mingw-w64-common
+    OUTPUT_VARIABLE runtime_source)
+  string(APPEND toolchain "  the arm64 MinGW-w64 runtime, built by "
+    "cmake/arm64-runtime.sh from Debian's mingw-w64 source ${runtime_source}\n")
+endif()
+
+file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt
+  "install ${PROJECT_VERSION} for windows-${INSTALLER_ARCHITECTURE}\n"
+  "source commit: ${source_commit}\n"
+  "SOURCE_DATE_EPOCH: ${INSTALLER_SOURCE_DATE_EPOCH}\n"
+  "toolchain (Debian 12 packages):\n${toolchain}")
