@@ -7,10 +7,20 @@
 # The packages' timestamps: SOURCE_DATE_EPOCH when it is set, otherwise the
 # time of the commit being built, otherwise a fixed time.
 set(earliest_zip_time 315532800) # 1980-01-01, the earliest a ZIP entry holds
+# Only a checkout of this tree itself counts, not one it happens to lie in.
 execute_process(
-  COMMAND git -C ${PROJECT_SOURCE_DIR} rev-parse HEAD
-  OUTPUT_VARIABLE source_commit OUTPUT_STRIP_TRAILING_WHITESPACE
+  COMMAND git -C ${PROJECT_SOURCE_DIR} rev-parse --show-toplevel HEAD
+  OUTPUT_VARIABLE git_answer OUTPUT_STRIP_TRAILING_WHITESPACE
   RESULT_VARIABLE git_status ERROR_QUIET)
+if(git_status EQUAL 0)
+  string(REPLACE "\n" ";" git_answer "${git_answer}")
+  list(GET git_answer 0 checkout)
+  list(GET git_answer 1 source_commit)
+  file(REAL_PATH "${PROJECT_SOURCE_DIR}" source_dir)
+  if(NOT checkout STREQUAL source_dir)
+    set(git_status 1)
+  endif()
+endif()
 if(NOT git_status EQUAL 0)
   set(source_commit "unknown: not built from a git checkout")
 else()
