@@ -122,7 +122,8 @@ SCRIPT
 # with a private apt set-up, so nothing is installed system-wide. Beside the
 # root, the scripts wine64 and wineserver start the root's loader and server;
 # the emulator finds the root's libraries through QEMU_LD_PREFIX, which every
-# process Wine starts inherits. Prints the folder.
+# process Wine starts inherits. Prints the folder. Its callers take its
+# output, where errors do not end the shell, so each step is checked.
 set_up_arm64_wine() {
   local version folder apt package
   version=$(dpkg-query -W -f='${Version}' wine64)
@@ -135,7 +136,7 @@ set_up_arm64_wine() {
   rm -rf "$folder"
   apt="$folder/apt"
   mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$apt/parts" \
-    "$folder/root"
+    "$folder/root" || return 1
   touch "$apt/status"
   echo "deb [signed-by=$DEBIAN_KEYRING] $DEBIAN_ARCHIVE" >"$apt/sources.list"
   # An empty package status: the root gets every dependency, down to libc.
@@ -144,11 +145,11 @@ set_up_arm64_wine() {
     -o Dir::Etc::SourceParts="$apt/parts" -o Dir::State="$apt" \
     -o Dir::State::status="$apt/status" -o Dir::Cache="$apt" \
     -o APT::Sandbox::User=root
-  apt-get "$@" update >/dev/null
+  apt-get "$@" update >/dev/null || return 1
   apt-get "$@" install -y --download-only --no-install-recommends \
-    "wine64=$version" >/dev/null
+    "wine64=$version" >/dev/null || return 1
   for package in "$apt"/archives/*.deb; do
-    dpkg-deb -x "$package" "$folder/root"
+    dpkg-deb -x "$package" "$folder/root" || return 1
   done
   rm -rf "$apt"
   # Debian's wineserver script names the host's server by absolute path.
@@ -197,7 +198,7 @@ release_aarch64_programs() {
 wine_loader() {
   local arch=$1 build_dir=$2 reason folder
   if [ "$arch" = arm64 ]; then
-    folder=$(set_up_arm64_wine)
+    folder=$(set_up_arm64_wine) || return 1
     echo "Wine for arm64 programs: Debian's arm64 Wine under" \
       "$(basename "$QEMU_AARCH64"), from $folder" >&2
     printf 'arm64\n%s\n%s\n' "$folder/wine64" "$folder/wineserver"
