@@ -19,15 +19,13 @@ import xml.etree.ElementTree as ElementTree
 import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, Dict, List, Optional, Tuple, Union
+from typing import Callable, List, Optional, Tuple, Union
 
 from pe_file import (DYNAMIC_BASE, HIGH_ENTROPY_VA, NO_SEH, NX_COMPAT,
                      RT_MANIFEST, RT_VERSION, TERMINAL_SERVER_AWARE, PeFile,
                      version_strings)
 
 MAX_PATH = 260
-# The Wine path of x86 programs on a host that cannot execute 32-bit code.
-EMULATED_X86 = "x86 under emulation"
 RUN_TIMEOUT = 60  # seconds a program under Wine may take
 TIMED_OUT = -1  # the status the suite records for a program that hung
 USAGE = b"usage: install <INF_File>\r\n"
@@ -120,8 +118,9 @@ class Case:
     dll_overrides: str = "newdev=n"  # the stand-in, from the system directory
     planted: bool = False  # a stand-in newdev.dll lies beside the program
     unloadable_system_library: bool = False
-    # The Wine paths (see Suite.wine_path) that cannot run the case, and why.
-    cannot_run_on: Dict[str, str] = field(default_factory=dict)
+    # The Wine paths, (architecture, loader kind), that cannot run the case.
+    cannot_run_on: Tuple[Tuple[str, str], ...] = ()
+    why_not: str = ""
 
 
 def fill(length: int) -> str:
@@ -180,9 +179,10 @@ CASES = [
          [DEEP_DIRS + "/port.inf"], program=DEEP_DIRS + "/install.exe",
          stdout=b"GetModuleFileName FAILURE: " + INSUFFICIENT_BUFFER_TEXT,
          status=2, updated=False,
-         cannot_run_on={EMULATED_X86: "Wine's 64-bit loader hands a 32-bit "
-                        "program to start.exe here, which starts none from a "
-                        "path this long"}),
+         cannot_run_on=(("x64", "native"), ("x86", "emulated")),
+         why_not="the Wine loader started first is of the other bitness and "
+         "hands the program to start.exe, which starts none from a path this "
+         "long"),
     # In code page 932, "ソ" is 0x83 0x5C: its trail byte is no separator.
     Case("double-byte character with trail byte 0x5C", ["port.inf"],
          ["ソ/port.inf"], program="ソ/ソ.exe", lang="ja_JP.UTF-8"),
@@ -297,8 +297,6 @@ class Suite:
         self.stand_in = build_dir / "tests" / "stand-in" / "newdev.dll"
         self.wine = wine
         self.system_newdev = wine.system_dir(arch) / "newdev.dll"
-        # How this run starts programs, as far as a case can tell apart.
-        self.wine_path = (EMULATED_X86 if wine.kind == "emulated" else arch)
         self.passed = 0
         self.failed = 0
         self.skipped = 0
@@ -321,10 +319,9 @@ class Suite:
         return folder
 
     def run_case(self, deliverable: str, case: Case) -> None:
-        if self.wine_path in case.cannot_run_on:
+        if (self.arch, self.wine.kind) in case.cannot_run_on:
             self.skipped += 1
-            print(f"skip {deliverable}: {case.name} "
-                  f"({case.cannot_run_on[self.wine_path]})")
+            print(f"skip {deliverable}: {case.name} ({case.why_not})")
             return
         folder = self.new_case_folder()
         layout = self.lay_out(deliverable, case, folder)
