@@ -50,11 +50,12 @@ cmake --build --preset "$PRESET"
 
 step "Creating a throwaway Wine prefix in $WINEPREFIX (about 20 s)"
 loader_choice=$(wine_loader x64 "$BUILD_DIR")
-readonly WINE=${loader_choice#* }
-trap 'wineserver -k 2>/dev/null || true' EXIT
+{ read -r _ && read -r WINE && read -r WINESERVER; } <<<"$loader_choice"
+readonly WINE WINESERVER
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
-wineserver -p
+"$WINESERVER" -p
 step_log=$BOOT_LOG
 WINEDLLOVERRIDES="mscoree=;mshtml=" "$WINE" wineboot --init >"$BOOT_LOG" 2>&1 &
 boot=$!
