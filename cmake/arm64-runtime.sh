@@ -13,13 +13,12 @@ set -eu
 readonly TRIPLET=aarch64-w64-mingw32
 readonly HEADERS=/usr/share/mingw-w64/include
 readonly IMPORT_LIBRARIES="kernel32 msvcrt advapi32 setupapi user32 shell32"
-readonly DEBIAN_ARCHIVE="http://deb.debian.org/debian bookworm main"
-readonly KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
 
 here=$(cd "$(dirname "$0")" && pwd)
 version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
 cache_root=${INSTALLER_RUNTIME_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/install-exe}
-recipe=$(cat "$0" "$here/arm64-chkstk.S" | sha256sum | cut -c1-12)
+recipe=$(cat "$0" "$here/arm64-chkstk.S" "$here/private-apt.sh" |
+  sha256sum | cut -c1-12)
 runtime="$cache_root/mingw-w64-$TRIPLET-$version-$recipe"
 if [ -f "$runtime/complete" ]; then
   echo "$runtime"
@@ -44,18 +43,11 @@ failed() {
 }
 trap failed EXIT
 
-# A private apt set-up with a deb-src line: the system's stays as it is.
-mkdir -p "$work/apt/lists/partial" "$work/apt/cache/archives/partial" \
-  "$work/apt/parts" "$work/source"
-echo "deb-src [signed-by=$KEYRING] $DEBIAN_ARCHIVE" >"$work/apt/sources.list"
-apt_private() {
-  apt-get -q -o Dir::Etc::SourceList="$work/apt/sources.list" \
-    -o Dir::Etc::SourceParts="$work/apt/parts" \
-    -o Dir::State="$work/apt" -o Dir::Cache="$work/apt/cache" \
-    -o APT::Sandbox::User=root "$@"
-}
-apt_private update >&2
-(cd "$work/source" && apt_private source "mingw-w64=$version") >&2
+# The source, through a deb-src line of a private apt set-up.
+mkdir -p "$work/source"
+sh "$here/private-apt.sh" "$work/apt" deb-src update >&2
+(cd "$work/source" &&
+  sh "$here/private-apt.sh" "$work/apt" deb-src source "mingw-w64=$version") >&2
 
 # The runtime's configure looks for the headers under <sysroot>/include.
 mkdir -p "$work/sysroot" "$work/build"

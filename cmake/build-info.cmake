@@ -61,12 +61,12 @@ foreach(package IN LISTS INSTALLER_TOOLCHAIN_PACKAGES ITEMS cmake)
     set(version "not installed as a Debian package")
   endif()
   string(APPEND toolchain "  ${package} ${version}\n")
+  if(package STREQUAL mingw-w64-common)
+    set(runtime_source ${version}) # the arm64 runtime's source, too
+  endif()
 endforeach()
 
 if(ARM64_RUNTIME)
-  execute_process(
-    COMMAND dpkg-query -W -f=\${Version} mingw-w64-common
-    OUTPUT_VARIABLE runtime_source)
   string(APPEND toolchain "  the arm64 MinGW-w64 runtime, built by "
     "cmake/arm64-runtime.sh from Debian's mingw-w64 source ${runtime_source}\n")
 endif()

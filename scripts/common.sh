@@ -25,8 +25,7 @@ readonly QEMU_AARCH64=/usr/bin/qemu-aarch64-static
 readonly BINFMT_MISC=/proc/sys/fs/binfmt_misc
 # The name of the binfmt_misc entry that runs aarch64 programs for the suite.
 readonly AARCH64_BINFMT=install-exe-aarch64
-readonly DEBIAN_ARCHIVE="http://deb.debian.org/debian bookworm main"
-readonly DEBIAN_KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
+readonly PRIVATE_APT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake/private-apt.sh"
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -125,7 +124,7 @@ SCRIPT
 # process Wine starts inherits. Prints the folder. Its callers take its
 # output, where errors do not end the shell, so each step is checked.
 set_up_arm64_wine() {
-  local version folder apt package
+  local version folder package
   version=$(dpkg-query -W -f='${Version}' wine64)
   folder="${INSTALLER_RUNTIME_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/install-exe}/wine-arm64-$version"
   if [ -f "$folder/complete" ]; then
@@ -134,24 +133,18 @@ set_up_arm64_wine() {
   fi
   echo "arm64 Wine: fetching Debian's wine64:arm64 $version into $folder" >&2
   rm -rf "$folder"
-  apt="$folder/apt"
-  mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$apt/parts" \
-    "$folder/root" || return 1
-  touch "$apt/status"
-  echo "deb [signed-by=$DEBIAN_KEYRING] $DEBIAN_ARCHIVE" >"$apt/sources.list"
-  # An empty package status: the root gets every dependency, down to libc.
-  set -- -q -o APT::Architecture=arm64 -o APT::Architectures::=arm64 \
-    -o Dir::Etc::SourceList="$apt/sources.list" \
-    -o Dir::Etc::SourceParts="$apt/parts" -o Dir::State="$apt" \
-    -o Dir::State::status="$apt/status" -o Dir::Cache="$apt" \
-    -o APT::Sandbox::User=root
-  apt-get "$@" update >/dev/null || return 1
-  apt-get "$@" install -y --download-only --no-install-recommends \
+  mkdir -p "$folder/root" || return 1
+  # The private set-up's empty package status gives the root every
+  # dependency, down to libc.
+  set -- "$folder/apt" deb -o APT::Architecture=arm64 \
+    -o APT::Architectures::=arm64
+  sh "$PRIVATE_APT" "$@" update >/dev/null || return 1
+  sh "$PRIVATE_APT" "$@" install -y --download-only --no-install-recommends \
     "wine64=$version" >/dev/null || return 1
-  for package in "$apt"/archives/*.deb; do
+  for package in "$folder"/apt/archives/*.deb; do
     dpkg-deb -x "$package" "$folder/root" || return 1
   done
-  rm -rf "$apt"
+  rm -rf "$folder/apt"
   # Debian's wineserver script names the host's server by absolute path.
   cat >"$folder/wineserver" <<SCRIPT
 #!/bin/sh
