@@ -3,8 +3,10 @@
 # builds it there first when it is missing. Debian has no aarch64 MinGW
 # package, so the runtime is built with clang from Debian's own mingw-w64
 # source, of the same version as the installed headers. Only the pieces the
-# programs link are built: the start-up objects, libmingw32, libmingwex,
-# libmoldname, libuuid and the import libraries below, plus __chkstk.
+# programs link are built: the start-up objects (narrow, wide and DLL, and
+# the empty crtbegin.o and crtend.o that clang links around them),
+# libmingw32, libmingwex, libmoldname, libuuid and the import libraries
+# below, plus __chkstk.
 #   usage: arm64-runtime.sh
 # The folder is a cache outside any build tree, keyed by the source version
 # and by this recipe; INSTALLER_RUNTIME_CACHE chooses where the caches go.
@@ -60,7 +62,8 @@ cd "$work/build"
   CC="$compiler" CXX="clang++-14 --target=$TRIPLET -isystem $HEADERS" \
   AS="clang-14 --target=$TRIPLET -c" AR=llvm-ar-14 RANLIB=llvm-ranlib-14 \
   DLLTOOL=llvm-dlltool-14 >&2
-pieces="libarm64/crt2.o libarm64/dllcrt2.o libarm64/libmingw32.a
+pieces="libarm64/crt2.o libarm64/crt2u.o libarm64/dllcrt2.o
+  libarm64/crtbegin.o libarm64/crtend.o libarm64/libmingw32.a
   libarm64/libmingwex.a libarm64/libmoldname.a libarm64/libuuid.a"
 for library in $IMPORT_LIBRARIES; do
   pieces="$pieces libarm64/lib$library.a"

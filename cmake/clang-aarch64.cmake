@@ -37,11 +37,11 @@ set(CMAKE_RANLIB llvm-ranlib-14)
 set(CMAKE_SYSROOT ${ARM64_RUNTIME})
 set(CMAKE_C_FLAGS_INIT "-isystem ${ARM64_RUNTIME}/include")
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${ARM64_RUNTIME}/include")
-set(arm64_link_flags "-fuse-ld=lld -nostdlib")
-set(CMAKE_EXE_LINKER_FLAGS_INIT
-  "${arm64_link_flags} ${ARM64_RUNTIME}/lib/crt2.o")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT
-  "${arm64_link_flags} ${ARM64_RUNTIME}/lib/dllcrt2.o")
+# clang takes the start-up objects from the sysroot, the wide ones for
+# -municode; the libraries are named below.
+set(arm64_link_flags "-fuse-ld=lld -nodefaultlibs")
+set(CMAKE_EXE_LINKER_FLAGS_INIT ${arm64_link_flags})
+set(CMAKE_SHARED_LINKER_FLAGS_INIT ${arm64_link_flags})
 foreach(language C CXX)
   set(CMAKE_${language}_STANDARD_LIBRARIES
     "-Wl,--start-group -lmingw32 -lmingwex -lmsvcrt -lkernel32 -lchkstk -Wl,--end-group")

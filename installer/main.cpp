@@ -6,11 +6,19 @@
 #include <windows.h>
 
 #include <stdio.h>
-#include <string.h>
+#include <wchar.h>
 
 #ifndef TARGET_HARDWARE_ID
 #error "TARGET_HARDWARE_ID must name the hardware ID this build installs for"
 #endif
+
+// Every path and name stays UTF-16 from the command line to the device
+// installer. A conversion to the ANSI code page would turn the characters it
+// lacks into '?', a wildcard, and others into best-fit look-alikes (a
+// fullwidth letter into its ASCII one, the yen sign into a backslash under
+// code page 932): names of files the caller never named.
+#define WIDE_LITERAL(text) L##text
+#define WIDE(text) WIDE_LITERAL(text)
 
 namespace {
 
@@ -24,39 +32,38 @@ const int kExpectedArgumentCount = 2; // program name and the INF's name
 const DWORD kNoInstallFlags = 0;      // in particular, no INSTALLFLAG_FORCE
 
 // The device installer's update entry point, taken from the system's newdev.
-typedef BOOL(WINAPI *UpdateDriverFunction)(HWND parent, LPCSTR hardware_id,
-                                           LPCSTR inf_path, DWORD flags,
+typedef BOOL(WINAPI *UpdateDriverFunction)(HWND parent, LPCWSTR hardware_id,
+                                           LPCWSTR inf_path, DWORD flags,
                                            PBOOL restart_needed);
-const char kDeviceInstallerLibrary[] = "\\newdev.dll";
-const char kUpdateDriverFunction[] = "UpdateDriverForPlugAndPlayDevicesA";
+const wchar_t kHardwareId[] = WIDE(TARGET_HARDWARE_ID);
+const wchar_t kDeviceInstallerLibrary[] = L"\\newdev.dll";
+const char kUpdateDriverFunction[] = "UpdateDriverForPlugAndPlayDevicesW";
 
 // Restricts the default library search of the whole process; in kernel32
 // from Windows 8, and on Windows 7 only with an update.
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD directories);
-const char kSystemLibrary[] = "kernel32.dll";
+const wchar_t kSystemLibrary[] = L"kernel32.dll";
 const char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
-const char kNoCurrentDirectory[] = "";
+const wchar_t kNoCurrentDirectory[] = L"";
 
 const char kUsageLine[] = "usage: install <INF_File>\n";
 const char kNotFoundLine[] = "  File not found.\n";
 const char kRestartLine[] = "(Reboot Required)\n";
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+bool is_separator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-bool is_drive_prefix(const char *path) {
-  return path[0] != '\0' && path[1] == ':';
+bool is_drive_prefix(const wchar_t *path) {
+  return path[0] != L'\0' && path[1] == L':';
 }
 
 // Length of the directory part of a full path: everything up to and
-// including its last separator, or just the drive when there is none. The
-// trail byte of a double-byte character is never taken for a separator.
-size_t directory_length(const char *path) {
+// including its last separator, or just the drive when there is none. In
+// UTF-16 no unit of another character equals a separator.
+size_t directory_length(const wchar_t *path) {
   const size_t start = is_drive_prefix(path) ? 2 : 0;
   size_t length = start;
-  for (size_t i = start; path[i] != '\0'; ++i) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && path[i + 1] != '\0') {
-      ++i;
-    } else if (is_separator(path[i])) {
+  for (size_t i = start; path[i] != L'\0'; ++i) {
+    if (is_separator(path[i])) {
       length = i + 1;
     }
   }
@@ -64,20 +71,21 @@ size_t directory_length(const char *path) {
 }
 
 // Rewrites the program's own path in place into its directory followed by
-// the INF's name, exactly as given. Returns false when that does not fit.
-bool compose_inf_path(char (&path)[MAX_PATH], const char *inf_name) {
+// the INF's name, exactly as given. Returns false when that does not fit;
+// the limit counts UTF-16 units, so a surrogate pair counts as two.
+bool compose_inf_path(wchar_t (&path)[MAX_PATH], const wchar_t *inf_name) {
   const size_t directory = directory_length(path);
-  const size_t name = strlen(inf_name);
+  const size_t name = wcslen(inf_name);
   if (name >= MAX_PATH - directory) {
     return false;
   }
-  memcpy(path + directory, inf_name, name + 1);
+  wmemcpy(path + directory, inf_name, name + 1);
   return true;
 }
 
-bool file_exists(const char *path) {
-  WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA(path, &found);
+bool file_exists(const wchar_t *path) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path, &found);
   if (search == INVALID_HANDLE_VALUE) {
     return false;
   }
@@ -98,7 +106,7 @@ bool restrict_library_search(DWORD &load_flags) {
   const auto set_default_dll_directories =
       reinterpret_cast<SetDefaultDllDirectoriesFunction>(
           reinterpret_cast<void *>(GetProcAddress(
-              GetModuleHandleA(kSystemLibrary), kSetDefaultDllDirectories)));
+              GetModuleHandleW(kSystemLibrary), kSetDefaultDllDirectories)));
   if (set_default_dll_directories != nullptr) {
     load_flags = LOAD_LIBRARY_SEARCH_SYSTEM32;
     return set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
@@ -106,7 +114,7 @@ bool restrict_library_search(DWORD &load_flags) {
   // These systems know no LOAD_LIBRARY_SEARCH_* flag; the altered search
   // path looks for the library's dependencies in its own directory first.
   load_flags = LOAD_WITH_ALTERED_SEARCH_PATH;
-  return SetDllDirectoryA(kNoCurrentDirectory) != FALSE;
+  return SetDllDirectoryW(kNoCurrentDirectory) != FALSE;
 }
 
 // Loads the device installer from the system directory and nowhere else, once
@@ -118,19 +126,19 @@ UpdateDriverFunction load_update_driver() {
     return nullptr;
   }
 
-  char library[MAX_PATH];
-  const UINT directory = GetSystemDirectoryA(library, MAX_PATH);
+  wchar_t library[MAX_PATH];
+  const UINT directory = GetSystemDirectoryW(library, MAX_PATH);
   if (directory == 0) {
     return nullptr;
   }
-  if (directory + sizeof kDeviceInstallerLibrary > MAX_PATH) {
+  const size_t name = sizeof kDeviceInstallerLibrary / sizeof(wchar_t);
+  if (directory + name > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return nullptr;
   }
-  memcpy(library + directory, kDeviceInstallerLibrary,
-         sizeof kDeviceInstallerLibrary);
+  wmemcpy(library + directory, kDeviceInstallerLibrary, name);
 
-  const HMODULE module = LoadLibraryExA(library, nullptr, load_flags);
+  const HMODULE module = LoadLibraryExW(library, nullptr, load_flags);
   if (module == nullptr) {
     return nullptr;
   }
@@ -154,7 +162,9 @@ int inf_not_found() {
 
 } // namespace
 
-int main(int argc, char *argv[]) {
+// The runtime's wide entry point: the arguments come from the UTF-16 command
+// line and never pass through the ANSI code page.
+int wmain(int argc, wchar_t *argv[]) {
   BOOL restart_needed = FALSE;
 
   if (argc != kExpectedArgumentCount) {
@@ -163,8 +173,8 @@ int main(int argc, char *argv[]) {
 
   // A result of 0 is a failure; a full buffer means the path was cut short
   // (and older systems leave it unterminated). Neither names our directory.
-  char path[MAX_PATH] = {};
-  const DWORD path_length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  wchar_t path[MAX_PATH] = {};
+  const DWORD path_length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (path_length == 0 || path_length >= MAX_PATH) {
     report_failure("GetModuleFileName");
     return kNotUpdated;
@@ -176,7 +186,7 @@ int main(int argc, char *argv[]) {
 
   const UpdateDriverFunction update_driver = load_update_driver();
   if (update_driver == nullptr ||
-      !update_driver(nullptr, TARGET_HARDWARE_ID, path, kNoInstallFlags,
+      !update_driver(nullptr, kHardwareId, path, kNoInstallFlags,
                      &restart_needed)) {
     report_failure("UpdateDriverForPlugAndPlayDevices");
     return kNotUpdated;

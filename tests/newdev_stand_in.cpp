@@ -1,6 +1,7 @@
 // A stand-in for the platform's newdev.dll. It records where it was loaded from
-// and the arguments of each UpdateDriverForPlugAndPlayDevicesA call, and
-// answers with an outcome the test scripts through the environment:
+// and the arguments of each UpdateDriverForPlugAndPlayDevices call, its
+// strings in UTF-8, and answers with an outcome the test scripts through the
+// environment:
 //   NEWDEV_STAND_IN_OUTCOME  "success" (the default), "restart", or
 //                            "failure:<code>" (code in C notation, e.g. 0x5)
 //   NEWDEV_STAND_IN_RECORD   file to write the received arguments to
@@ -8,6 +9,9 @@
 //                            whenever a copy is loaded; copies of it under
 //                            other libraries' names show whether those were
 //                            loaded from where they lie
+// Both entry points are exported, as by the system's library; the record
+// names the one called, and the narrow one's strings are read in the ANSI
+// code page, as the system reads them.
 #include <windows.h>
 
 #include <stdio.h>
@@ -17,15 +21,20 @@
 namespace {
 
 const DWORD kVariableSize = 512;
+// Room for a MAX_PATH name in UTF-8, at most three bytes per UTF-16 unit.
+const int kUtf8Size = 3 * MAX_PATH + 1;
 
-// Where this copy of the library was loaded from.
-void library_path(char (&path)[MAX_PATH]) {
+// Where this copy of the library was loaded from, in UTF-8.
+void library_path(char (&path)[kUtf8Size]) {
   HMODULE self = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+  wchar_t wide[MAX_PATH];
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(&library_path), &self) ||
-      GetModuleFileNameA(self, path, MAX_PATH) == 0) {
-    lstrcpynA(path, "unknown", MAX_PATH);
+                          reinterpret_cast<LPCWSTR>(&library_path), &self) ||
+      GetModuleFileNameW(self, wide, MAX_PATH) == 0 ||
+      WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, kUtf8Size, nullptr,
+                          nullptr) == 0) {
+    lstrcpynA(path, "unknown", kUtf8Size);
   }
 }
 
@@ -35,8 +44,31 @@ bool read_variable(const char *name, char (&value)[kVariableSize]) {
   return length != 0 && length < kVariableSize;
 }
 
-void record_call(HWND parent, const char *hardware_id, const char *inf_path,
-                 DWORD flags, const BOOL *restart_needed) {
+// A received string in UTF-8; "(too long)" rather than a cut one.
+struct Utf8 {
+  char text[kUtf8Size];
+};
+
+Utf8 from_wide(const wchar_t *wide) {
+  Utf8 utf8;
+  if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.text, kUtf8Size, nullptr,
+                          nullptr) == 0) {
+    lstrcpynA(utf8.text, "(too long)", kUtf8Size);
+  }
+  return utf8;
+}
+
+Utf8 from_ansi(const char *ansi) {
+  wchar_t wide[kUtf8Size];
+  if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kUtf8Size) == 0) {
+    return from_wide(L"(too long)");
+  }
+  return from_wide(wide);
+}
+
+void record_call(const char *function, HWND parent, const Utf8 &hardware_id,
+                 const Utf8 &inf_path, DWORD flags,
+                 const BOOL *restart_needed) {
   char record_path[kVariableSize];
   if (!read_variable("NEWDEV_STAND_IN_RECORD", record_path)) {
     return;
@@ -45,12 +77,13 @@ void record_call(HWND parent, const char *hardware_id, const char *inf_path,
   if (record == nullptr) {
     return;
   }
-  char library[MAX_PATH];
+  char library[kUtf8Size];
   library_path(library);
   fprintf(record, "library=%s\n", library);
+  fprintf(record, "function=%s\n", function);
   fprintf(record, "parent=%s\n", parent == nullptr ? "null" : "set");
-  fprintf(record, "hardware_id=%s\n", hardware_id);
-  fprintf(record, "inf_path=%s\n", inf_path);
+  fprintf(record, "hardware_id=%s\n", hardware_id.text);
+  fprintf(record, "inf_path=%s\n", inf_path.text);
   fprintf(record, "flags=%lu\n", flags);
   if (restart_needed == nullptr) {
     fprintf(record, "restart_flag=null\n");
@@ -73,7 +106,7 @@ void record_load() {
   if (loads == INVALID_HANDLE_VALUE) {
     return;
   }
-  char path[MAX_PATH];
+  char path[kUtf8Size];
   library_path(path);
   DWORD written = 0;
   WriteFile(loads, path, static_cast<DWORD>(strlen(path)), &written, nullptr);
@@ -81,21 +114,8 @@ void record_load() {
   CloseHandle(loads);
 }
 
-} // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    record_load();
-  }
-  return TRUE;
-}
-
-extern "C" __declspec(dllexport) BOOL WINAPI
-    UpdateDriverForPlugAndPlayDevicesA(HWND parent, const char *hardware_id,
-                                       const char *inf_path, DWORD flags,
-                                       BOOL *restart_needed) {
-  record_call(parent, hardware_id, inf_path, flags, restart_needed);
-
+// Answers as NEWDEV_STAND_IN_OUTCOME says.
+BOOL scripted_outcome(BOOL *restart_needed) {
   char outcome[kVariableSize] = "success";
   read_variable("NEWDEV_STAND_IN_OUTCOME", outcome);
   const char kFailurePrefix[] = "failure:";
@@ -108,4 +128,33 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     *restart_needed = TRUE;
   }
   return TRUE;
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    record_load();
+  }
+  return TRUE;
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI
+    UpdateDriverForPlugAndPlayDevicesW(HWND parent, const wchar_t *hardware_id,
+                                       const wchar_t *inf_path, DWORD flags,
+                                       BOOL *restart_needed) {
+  record_call("UpdateDriverForPlugAndPlayDevicesW", parent,
+              from_wide(hardware_id), from_wide(inf_path), flags,
+              restart_needed);
+  return scripted_outcome(restart_needed);
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI
+    UpdateDriverForPlugAndPlayDevicesA(HWND parent, const char *hardware_id,
+                                       const char *inf_path, DWORD flags,
+                                       BOOL *restart_needed) {
+  record_call("UpdateDriverForPlugAndPlayDevicesA", parent,
+              from_ansi(hardware_id), from_ansi(inf_path), flags,
+              restart_needed);
+  return scripted_outcome(restart_needed);
 }

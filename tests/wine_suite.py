@@ -123,12 +123,37 @@ class Case:
     why_not: str = ""
 
 
-def fill(length: int) -> str:
-    """An INF name of exactly `length` characters."""
-    return "a" * (length - 4) + ".inf"
+def utf16_units(text: str) -> int:
+    """The length that Windows counts: a character outside the Basic
+    Multilingual Plane takes two UTF-16 units."""
+    return len(text.encode("utf-16-le")) // 2
+
+
+def fill(length: int, lead: str = "") -> str:
+    """An INF name of exactly `length` UTF-16 units, starting with `lead`."""
+    return lead + "a" * (length - utf16_units(lead) - 4) + ".inf"
+
+
+def fits(layout: Layout, extra: int = 0, lead: str = "") -> str:
+    """The longest INF name that fits beside the program (terminator
+    included, MAX_PATH units), plus `extra` units."""
+    return fill(MAX_PATH - 1 - utf16_units(layout.program_dir) + extra, lead)
+
 
 
 DEEP_DIRS = "/".join(["d" * 60] * 5)
+# Names the ANSI code pages 1252 and 932 both lack in part: Cyrillic (932 has
+# it), Chinese that 932 lacks, and a character outside the Basic
+# Multilingual Plane.
+WORLD_FOLDER = "Пакет 驱动 😀"
+WORLD_PROGRAM = WORLD_FOLDER + "/установка 驱动 😀.exe"
+WORLD_INF = "Драйвер ☃.inf"  # ☃ is in neither code page
+# Another file, which the '?' a narrow program makes of ☃ would also match.
+WILDCARD_MATCH = "Драйвер x.inf"
+# The ANSI code pages Wine takes from a UTF-8 locale.
+CODE_PAGES = [("code page 1252", "C.UTF-8"), ("code page 932", "ja_JP.UTF-8")]
+# Names at the path limit: ASCII, and led by a surrogate pair.
+LEADS = [("", ""), (", led by a character outside the BMP", "😀")]
 
 CASES = [
     # Exit statuses.
@@ -168,13 +193,15 @@ CASES = [
     Case("started under another name", ["port.inf"], ["Setup/port.inf"],
          program="Setup/setup.exe"),
     # The composed path's buffer holds MAX_PATH characters with the terminator.
-    Case("longest name that fits",
-         lambda l: [fill(MAX_PATH - 1 - len(l.program_dir))],
-         lambda l: ["Setup/" + fill(MAX_PATH - 1 - len(l.program_dir))]),
-    Case("one character more",
-         lambda l: [fill(MAX_PATH - len(l.program_dir))],
-         lambda l: ["Setup/" + fill(MAX_PATH - len(l.program_dir))],
-         stdout=NOT_FOUND, status=2, updated=False),
+    *[Case(f"longest name that fits{lead_name}", lambda l, lead=lead:
+           [fits(l, lead=lead)],
+           lambda l, lead=lead: ["Setup/" + fits(l, lead=lead)])
+      for lead_name, lead in LEADS],
+    *[Case(f"one UTF-16 unit more{lead_name}", lambda l, lead=lead:
+           [fits(l, 1, lead)],
+           lambda l, lead=lead: ["Setup/" + fits(l, 1, lead)],
+           stdout=NOT_FOUND, status=2, updated=False)
+      for lead_name, lead in LEADS],
     Case("program path longer than MAX_PATH", ["port.inf"],
          [DEEP_DIRS + "/port.inf"], program=DEEP_DIRS + "/install.exe",
          stdout=b"GetModuleFileName FAILURE: " + INSUFFICIENT_BUFFER_TEXT,
@@ -183,6 +210,23 @@ CASES = [
          why_not="the Wine loader started first is of the other bitness and "
          "hands the program to start.exe, which starts none from a path this "
          "long"),
+    # Names in any language reach the update as they are, and a name never
+    # stands for another file.
+    *[Case(f"folder and program named in any language, {page}", ["port.inf"],
+           [WORLD_FOLDER + "/port.inf"], program=WORLD_PROGRAM, lang=lang)
+      for page, lang in CODE_PAGES],
+    *[Case(f"INF named in any language, {page}", [WORLD_INF],
+           ["Setup/" + WORLD_INF], lang=lang)
+      for page, lang in CODE_PAGES],
+    *[Case(f"INF named in any language is absent, {page}", [WORLD_INF],
+           ["Setup/" + WILDCARD_MATCH], lang=lang,
+           stdout=NOT_FOUND, status=2, updated=False)
+      for page, lang in CODE_PAGES],
+    Case("fullwidth look-alike of an existing name", ["ｐｏｒｔ.inf"],
+         ["Setup/port.inf"], stdout=NOT_FOUND, status=2, updated=False),
+    Case("yen sign is no separator, code page 932", ["..¥port.inf"],
+         ["Setup/port.inf"], program="Setup/sub/install.exe",
+         lang="ja_JP.UTF-8", stdout=NOT_FOUND, status=2, updated=False),
     # In code page 932, "ソ" is 0x83 0x5C: its trail byte is no separator.
     Case("double-byte character with trail byte 0x5C", ["port.inf"],
          ["ソ/port.inf"], program="ソ/ソ.exe", lang="ja_JP.UTF-8"),
@@ -204,6 +248,7 @@ class DeviceInstallerCase:
     # Copies of the stand-in beside the program, under these libraries'
     # names, which Wine is told to prefer to its own.
     planted: Tuple[str, ...] = ()
+    folder: str = "Package"  # the package's folder, beside the device tool
 
 
 # Against Wine's own device installer, whose components load libraries by
@@ -213,6 +258,8 @@ DEVICE_INSTALLER_CASES = [
     DeviceInstallerCase("Wine's device installer, imm32.dll and uxtheme.dll "
                         "planted beside the program",
                         planted=("imm32.dll", "uxtheme.dll")),
+    DeviceInstallerCase("Wine's device installer, package in a folder named "
+                        "in any language", folder=WORLD_FOLDER),
 ]
 
 # The deliverables' stack protector runtime, in stack_guard_check: (how many
@@ -243,6 +290,9 @@ class Wine:
         self.server = server
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
         self.env.pop("DISPLAY", None)
+        # Each case's LANG alone chooses Wine's code pages.
+        for variable in ("LC_ALL", "LC_CTYPE"):
+            self.env.pop(variable, None)
 
     @property
     def drive_c(self) -> Path:
@@ -391,12 +441,13 @@ class Suite:
     @staticmethod
     def expected_record(deliverable: str, case: Case, layout: Layout,
                         args: List[str]) -> bytes:
-        """The update call: the system's library, no parent window, the
-        build's ID, the program's directory with the argument appended,
-        flags 0, and a restart flag that is FALSE at the call."""
-        code_page = "cp932" if case.lang.startswith("ja_JP") else "cp1252"
-        inf_path = (layout.program_dir + args[0]).encode(code_page)
+        """The update call: the system's library, its UTF-16 entry point, no
+        parent window, the build's ID, the program's directory with the
+        argument appended, flags 0, and a restart flag that is FALSE at the
+        call. The stand-in records strings in UTF-8."""
+        inf_path = (layout.program_dir + args[0]).encode()
         return (b"library=" + SYSTEM_NEWDEV
+                + b"\nfunction=UpdateDriverForPlugAndPlayDevicesW"
                 + b"\nparent=null\nhardware_id="
                 + DELIVERABLES[deliverable].encode()
                 + b"\ninf_path=" + inf_path
@@ -476,17 +527,18 @@ class Suite:
         folder = self.new_case_folder()
         inf, payload = SAMPLE_PACKAGES[deliverable]
         package = self.source_dir / "demo" / "packages" / deliverable
-        shutil.copytree(package, folder / "Package")
+        shutil.copytree(package, folder / case.folder)
         shutil.copy(self.build_dir / deliverable / "install.exe",
-                    folder / "Package" / "install.exe")
+                    folder / case.folder / "install.exe")
         for library in case.planted:
-            shutil.copy(self.stand_in, folder / "Package" / library)
+            shutil.copy(self.stand_in, folder / case.folder / library)
         simdevice = str(self.build_dir / "demo" / "simdevice.exe")
         hardware_id = DELIVERABLES[deliverable]
         overrides = ";".join(["newdev=b"] + [
             library.removesuffix(".dll") + "=n,b" for library in case.planted])
         loads = folder / "loads.txt"
         environment = {
+            "LANG": "C.UTF-8",  # Wine reads the folder's name in UTF-8
             "WINEDLLOVERRIDES": overrides,
             "NEWDEV_STAND_IN_LOADS": f"C:\\t\\{self.case_number:03}"
                                      "\\loads.txt",
@@ -499,7 +551,7 @@ class Suite:
                               environment)
         if added.returncode != 0:
             problems.append(f"simdevice add failed: {added.stderr!r}")
-        program = f"C:\\t\\{self.case_number:03}\\Package\\install.exe"
+        program = f"C:\\t\\{self.case_number:03}\\{case.folder}\\install.exe"
         result = self.wine.run(program, [inf], folder, environment)
         problems += compare_output(result, b"", 0)
         shown = self.wine.run(simdevice, ["show", hardware_id], folder,
