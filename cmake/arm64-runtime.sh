@@ -6,7 +6,7 @@
 # programs link are built: the start-up objects (narrow, wide and DLL, and
 # the empty crtbegin.o and crtend.o that clang links around them),
 # libmingw32, libmingwex, libmoldname, libuuid and the import libraries
-# below, plus __chkstk.
+# below. Its missing __chkstk is the project's own, in runtime/.
 #   usage: arm64-runtime.sh
 # The folder is a cache outside any build tree, keyed by the source version
 # and by this recipe; INSTALLER_RUNTIME_CACHE chooses where the caches go.
@@ -17,9 +17,10 @@ readonly HEADERS=/usr/share/mingw-w64/include
 readonly IMPORT_LIBRARIES="kernel32 msvcrt advapi32 setupapi user32 shell32"
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/cache-root.sh"
 version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
-cache_root=${INSTALLER_RUNTIME_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/install-exe}
-recipe=$(cat "$0" "$here/arm64-chkstk.S" "$here/private-apt.sh" |
+cache_root=$(installer_cache_root)
+recipe=$(cat "$0" "$here/private-apt.sh" |
   sha256sum | cut -c1-12)
 runtime="$cache_root/mingw-w64-$TRIPLET-$version-$recipe"
 if [ -f "$runtime/complete" ]; then
@@ -71,15 +72,13 @@ done
 mkdir -p libarm64
 # shellcheck disable=SC2086 # the pieces are separate make targets
 make -j"$(nproc)" $pieces >&2
-clang-14 --target="$TRIPLET" -c "$here/arm64-chkstk.S" -o chkstk.o
-llvm-ar-14 rcs libarm64/libchkstk.a chkstk.o
 
 # Install by renaming a complete folder, so that a build cut short is never
 # taken for a runtime.
 rm -rf "$runtime.new"
 mkdir -p "$runtime.new/lib"
 # shellcheck disable=SC2086
-cp $pieces libarm64/libchkstk.a "$runtime.new/lib/"
+cp $pieces "$runtime.new/lib/"
 ln -s "$HEADERS" "$runtime.new/include"
 echo "$version" >"$runtime.new/complete"
 rm -rf "$runtime"

@@ -9,7 +9,9 @@ set(triplet aarch64-w64-mingw32)
 
 # Asked for at every configure, which is quick once it is built, so that a
 # changed recipe or a cleared cache is noticed. The projects CMake builds to
-# test the compiler get the answer passed down instead.
+# test the compiler get the answer passed down instead. The runtime's path
+# changes with its key, so it goes into no variable that CMake caches: a
+# re-configured build folder always uses the runtime of this configure.
 if(NOT DEFINED ARM64_RUNTIME)
   execute_process(
     COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/arm64-runtime.sh
@@ -29,23 +31,28 @@ set(CMAKE_C_COMPILER clang-14)
 set(CMAKE_C_COMPILER_TARGET ${triplet})
 set(CMAKE_CXX_COMPILER clang++-14)
 set(CMAKE_CXX_COMPILER_TARGET ${triplet})
+set(CMAKE_ASM_COMPILER clang-14)
+set(CMAKE_ASM_COMPILER_TARGET ${triplet})
 set(CMAKE_RC_COMPILER llvm-windres-14)
-set(CMAKE_RC_FLAGS_INIT "--target=${triplet} -I${ARM64_RUNTIME}/include")
+set(CMAKE_RC_FLAGS_INIT "--target=${triplet}")
 set(CMAKE_AR llvm-ar-14)
 set(CMAKE_RANLIB llvm-ranlib-14)
 
+# clang takes the headers, the libraries and the start-up objects (the wide
+# ones for -municode) from the sysroot; windres is told where the headers
+# are.
 set(CMAKE_SYSROOT ${ARM64_RUNTIME})
-set(CMAKE_C_FLAGS_INIT "-isystem ${ARM64_RUNTIME}/include")
-set(CMAKE_CXX_FLAGS_INIT "-isystem ${ARM64_RUNTIME}/include")
-# clang takes the start-up objects from the sysroot, the wide ones for
-# -municode; the libraries are named below.
+set(CMAKE_RC_STANDARD_INCLUDE_DIRECTORIES ${ARM64_RUNTIME}/include)
 set(arm64_link_flags "-fuse-ld=lld -nodefaultlibs")
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${arm64_link_flags})
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${arm64_link_flags})
 foreach(language C CXX)
   set(CMAKE_${language}_STANDARD_LIBRARIES
-    "-Wl,--start-group -lmingw32 -lmingwex -lmsvcrt -lkernel32 -lchkstk -Wl,--end-group")
+    "-Wl,--start-group -lmingw32 -lmingwex -lmsvcrt -lkernel32 -Wl,--end-group")
 endforeach()
+# Programs need the project's own __chkstk to link, so the compiler checks
+# build libraries.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 set(CMAKE_FIND_ROOT_PATH ${ARM64_RUNTIME})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -25,7 +25,9 @@ readonly QEMU_AARCH64=/usr/bin/qemu-aarch64-static
 readonly BINFMT_MISC=/proc/sys/fs/binfmt_misc
 # The name of the binfmt_misc entry that runs aarch64 programs for the suite.
 readonly AARCH64_BINFMT=install-exe-aarch64
-readonly PRIVATE_APT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake/private-apt.sh"
+readonly BUILD_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake"
+readonly PRIVATE_APT="$BUILD_SCRIPTS/private-apt.sh"
+source "$BUILD_SCRIPTS/cache-root.sh"
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -126,7 +128,7 @@ SCRIPT
 set_up_arm64_wine() {
   local version folder package
   version=$(dpkg-query -W -f='${Version}' wine64)
-  folder="${INSTALLER_RUNTIME_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/install-exe}/wine-arm64-$version"
+  folder="$(installer_cache_root)/wine-arm64-$version"
   if [ -f "$folder/complete" ]; then
     echo "$folder"
     return 0

@@ -10,7 +10,7 @@ source scripts/common.sh
 readonly BUILD_DIR=build/windows-x86
 readonly ARCHITECTURES=(x86 x64 arm64)
 # Every C++ program of the tree: the product, the test programs, the demo's.
-readonly CPP_SOURCES=(installer/*.cpp cmake/*.cpp tests/*.cpp demo/device-tool/*.cpp)
+readonly CPP_SOURCES=(installer/*.cpp runtime/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
 # Builds every architecture signed with a throwaway self-signed certificate
 # and checks that each deliverable carries a valid signature over its digest,
@@ -85,6 +85,32 @@ check_reproducible() {
   done
 }
 
+# Builds an arm64 folder, then moves the arm64 runtime elsewhere, as a new
+# key does (a recipe edit, or a cleared cache), and re-configures and
+# rebuilds the same folder: nothing of the old runtime's path may linger.
+check_reconfigure() {
+  echo "== Re-configuring after the arm64 runtime moves"
+  local work=$PWD/build/reconfigure runtime output
+  rm -rf "$work"
+  mkdir -p "$work/before" "$work/after"
+  runtime=$(sh cmake/arm64-runtime.sh)
+  cp -a "$runtime" "$work/before/"
+  INSTALLER_RUNTIME_CACHE="$work/before" cmake --preset windows-arm64 \
+    -B "$work/build" -DBUILD_TESTING=OFF >/dev/null
+  INSTALLER_RUNTIME_CACHE="$work/before" cmake --build "$work/build" >/dev/null
+  mv "$work/before/$(basename "$runtime")" "$work/after/"
+  INSTALLER_RUNTIME_CACHE="$work/after" cmake --preset windows-arm64 \
+    -B "$work/build" >/dev/null
+  if ! output=$(INSTALLER_RUNTIME_CACHE="$work/after" \
+    cmake --build "$work/build" --clean-first 2>&1); then
+    echo "$output" | tail -n 20
+    echo "the re-configured arm64 folder does not build"
+    return 1
+  fi
+  echo "re-configured and rebuilt after the runtime moved"
+  rm -rf "$work"
+}
+
 run_clang_tidy() {
   echo "== clang-tidy"
   local output
@@ -112,6 +138,7 @@ for arch in "${ARCHITECTURES[@]}"; do
   cmake --workflow --preset "windows-$arch" --fresh
 done
 check_reproducible
+check_reconfigure
 check_signing
 run_clang_tidy
 run_cppcheck
