@@ -2,12 +2,17 @@
 # running the programs under Wine needs on Debian, and only what is missing,
 # and chooses how Wine starts each architecture's programs on this host.
 
-readonly REQUIRED_PACKAGES=(
-  cmake ninja-build python3 clang-tidy cppcheck
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  openssl osslsigncode
+# Building and running the x64 programs, all that the demo needs. Wine's
+# 32-bit loader is among them, as whether it runs decides how Wine starts.
+readonly X64_PACKAGES=(
+  cmake ninja-build python3 python3-pefile g++-mingw-w64-x86-64-posix
   wine wine64 wine32:i386
-  locales
+)
+# What the test command needs besides: the x86 compiler, the analysers,
+# signing, package normalization and the Japanese locale.
+readonly TEST_PACKAGES=(
+  clang-tidy cppcheck g++-mingw-w64-i686-posix openssl osslsigncode
+  strip-nondeterminism locales
 )
 # Needed only where 32-bit programs run under emulation.
 readonly I386_EMULATION_PACKAGES=(qemu-user-static wine32-preloader:i386)
@@ -49,11 +54,18 @@ install_packages() {
   fi
 }
 
-install_prerequisites() {
+# What the demo needs: the x64 programs, built and run under Wine.
+install_x64_prerequisites() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  install_packages "${REQUIRED_PACKAGES[@]}" "${ARM64_PACKAGES[@]}"
+  install_packages "${X64_PACKAGES[@]}"
+}
+
+# What the test command needs: every architecture, built, run and checked.
+install_prerequisites() {
+  install_x64_prerequisites
+  install_packages "${TEST_PACKAGES[@]}" "${ARM64_PACKAGES[@]}"
   if i386_emulation_reason >/dev/null; then
     install_packages "${I386_EMULATION_PACKAGES[@]}"
   fi

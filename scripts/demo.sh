@@ -44,7 +44,7 @@ trap 'report_failure $? "$BASH_COMMAND"' ERR
 wine_run() { "$WINE" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 step "Installing prerequisites and building"
-install_prerequisites
+install_x64_prerequisites
 cmake --preset "$PRESET" >/dev/null
 cmake --build --preset "$PRESET"
 

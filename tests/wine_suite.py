@@ -19,11 +19,9 @@ import xml.etree.ElementTree as ElementTree
 import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, List, Optional, Tuple, Union
+from typing import Callable, Dict, List, Optional, Tuple, Union
 
-from pe_file import (DYNAMIC_BASE, HIGH_ENTROPY_VA, NO_SEH, NX_COMPAT,
-                     RT_MANIFEST, RT_VERSION, TERMINAL_SERVER_AWARE, PeFile,
-                     version_strings)
+import pefile
 
 MAX_PATH = 260
 RUN_TIMEOUT = 60  # seconds a program under Wine may take
@@ -65,7 +63,13 @@ SUPPORTED_SYSTEMS = 5  # Windows Vista, 7, 8, 8.1, and 10 and 11
 
 
 # The mitigations every deliverable asks the loader for.
-BASELINE = DYNAMIC_BASE | NX_COMPAT | TERMINAL_SERVER_AWARE
+MITIGATION = pefile.DLL_CHARACTERISTICS
+NO_SEH = MITIGATION["IMAGE_DLLCHARACTERISTICS_NO_SEH"]
+HIGH_ENTROPY_VA = MITIGATION["IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA"]
+BASELINE = (MITIGATION["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"]
+            | MITIGATION["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"]
+            | MITIGATION["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"])
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 
 
 @dataclass
@@ -457,25 +461,27 @@ class Suite:
         """What a shipped program must be, read from the built file and from
         the package that carries it."""
         program = (self.build_dir / deliverable / "install.exe").read_bytes()
-        pe = PeFile(program)
+        pe = pefile.PE(data=program)
         architecture = ARCHITECTURES[self.arch]
         machine, magic = architecture.pe_format
+        header = pe.OPTIONAL_HEADER
         problems = []
-        if (pe.machine, pe.magic, pe.subsystem) != (machine, magic, CONSOLE):
-            problems.append(f"machine {pe.machine:#x}, magic {pe.magic:#x}, "
-                            f"subsystem {pe.subsystem}")
-        missing = architecture.mitigations & ~pe.dll_characteristics
+        found_format = (pe.FILE_HEADER.Machine, header.Magic, header.Subsystem)
+        if found_format != (machine, magic, CONSOLE):
+            problems.append("machine {:#x}, magic {:#x}, subsystem {}".format(
+                *found_format))
+        missing = architecture.mitigations & ~header.DllCharacteristics
         if missing:
-            problems.append(f"DllCharacteristics {pe.dll_characteristics:#06x}"
+            problems.append(f"DllCharacteristics {header.DllCharacteristics:#06x}"
                             f" lacks {missing:#06x}")
-        if set(pe.imports()) != ALLOWED_IMPORTS:
-            problems.append(f"imports {pe.imports()}")
+        imports = [entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT]
+        if set(imports) != ALLOWED_IMPORTS:
+            problems.append(f"imports {imports}")
         if len(program) >= SIZE_LIMIT:
             problems.append(f"{len(program)} bytes, limit {SIZE_LIMIT}")
 
-        resources = pe.resources()
-        problems += check_manifest(resources.get((RT_MANIFEST, 1)))
-        version = version_strings(resources.get((RT_VERSION, 1), b""))
+        problems += check_manifest(read_manifest(pe))
+        version = version_strings(pe)
         expected_version = dict(EXPECTED_VERSION, FileVersion=self.version,
                                 ProductVersion=self.version,
                                 FileDescription=DESCRIPTIONS[deliverable])
@@ -564,6 +570,29 @@ class Suite:
         if loads.exists():
             problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems)
+
+
+def read_manifest(pe: pefile.PE) -> Optional[bytes]:
+    """The program's manifest, resource 1 of its type."""
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for resource_type in resources.entries if resources else []:
+        if resource_type.id != RT_MANIFEST:
+            continue
+        for resource in resource_type.directory.entries:
+            if resource.id == 1:
+                data = resource.directory.entries[0].data.struct
+                return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
+def version_strings(pe: pefile.PE) -> Dict[str, str]:
+    """The StringFileInfo values of the program's version information."""
+    strings = {}
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            strings.update((key.decode(), value.decode())
+                           for key, value in table.entries.items())
+    return strings
 
 
 def check_manifest(manifest: Optional[bytes]) -> List[str]:
