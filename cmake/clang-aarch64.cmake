@@ -33,7 +33,9 @@ set(CMAKE_CXX_COMPILER clang++-14)
 set(CMAKE_CXX_COMPILER_TARGET ${triplet})
 set(CMAKE_ASM_COMPILER clang-14)
 set(CMAKE_ASM_COMPILER_TARGET ${triplet})
-set(CMAKE_RC_COMPILER llvm-windres-14)
+# windres preprocesses with a clang of that name beside it or on PATH, and
+# Debian puts an unversioned clang on PATH only with its clang package.
+set(CMAKE_RC_COMPILER /usr/lib/llvm-14/bin/llvm-windres)
 set(CMAKE_RC_FLAGS_INIT "--target=${triplet}")
 set(CMAKE_AR llvm-ar-14)
 set(CMAKE_RANLIB llvm-ranlib-14)
