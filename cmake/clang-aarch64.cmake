@@ -45,7 +45,7 @@ set(CMAKE_RANLIB llvm-ranlib-14)
 # are.
 set(CMAKE_SYSROOT ${ARM64_RUNTIME})
 set(CMAKE_RC_STANDARD_INCLUDE_DIRECTORIES ${ARM64_RUNTIME}/include)
-set(arm64_link_flags "-fuse-ld=lld -nodefaultlibs")
+set(arm64_link_flags "-fuse-ld=lld-14 -nodefaultlibs")
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${arm64_link_flags})
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${arm64_link_flags})
 foreach(language C CXX)
