@@ -470,10 +470,11 @@ class Suite:
         if found_format != (machine, magic, CONSOLE):
             problems.append("machine {:#x}, magic {:#x}, subsystem {}".format(
                 *found_format))
-        missing = architecture.mitigations & ~header.DllCharacteristics
+        flags = header.DllCharacteristics
+        missing = architecture.mitigations & ~flags
         if missing:
-            problems.append(f"DllCharacteristics {header.DllCharacteristics:#06x}"
-                            f" lacks {missing:#06x}")
+            problems.append(f"DllCharacteristics {flags:#06x} lacks "
+                            f"{missing:#06x}")
         imports = [entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT]
         if set(imports) != ALLOWED_IMPORTS:
             problems.append(f"imports {imports}")
@@ -500,6 +501,10 @@ class Suite:
                     problems.append(f"package holds {sorted(names)}")
                 elif package.read(f"{deliverable}/install.exe") != program:
                     problems.append("packaged program differs from the build")
+                # Read in Notepad on Windows: every line ends in CR LF.
+                elif b"\n" in package.read("README.txt").replace(b"\r\n",
+                                                                  b""):
+                    problems.append("packaged README.txt has bare LF line ends")
         self.check(f"{deliverable}: format, mitigations, imports, size, "
                    "manifest, version, package", problems)
 
