@@ -131,6 +131,7 @@ UpdateDriverFunction load_update_driver() {
   if (directory == 0) {
     return nullptr;
   }
+  // The library's name in UTF-16 units, its terminator included.
   const size_t name = sizeof kDeviceInstallerLibrary / sizeof(wchar_t);
   if (directory + name > MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
