@@ -130,6 +130,13 @@ BOOL scripted_outcome(BOOL *restart_needed) {
   return TRUE;
 }
 
+// Either entry point: records the call, then answers as scripted.
+BOOL update_driver(const char *function, HWND parent, const Utf8 &hardware_id,
+                   const Utf8 &inf_path, DWORD flags, BOOL *restart_needed) {
+  record_call(function, parent, hardware_id, inf_path, flags, restart_needed);
+  return scripted_outcome(restart_needed);
+}
+
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
@@ -143,18 +150,16 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     UpdateDriverForPlugAndPlayDevicesW(HWND parent, const wchar_t *hardware_id,
                                        const wchar_t *inf_path, DWORD flags,
                                        BOOL *restart_needed) {
-  record_call("UpdateDriverForPlugAndPlayDevicesW", parent,
-              from_wide(hardware_id), from_wide(inf_path), flags,
-              restart_needed);
-  return scripted_outcome(restart_needed);
+  return update_driver("UpdateDriverForPlugAndPlayDevicesW", parent,
+                       from_wide(hardware_id), from_wide(inf_path), flags,
+                       restart_needed);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI
     UpdateDriverForPlugAndPlayDevicesA(HWND parent, const char *hardware_id,
                                        const char *inf_path, DWORD flags,
                                        BOOL *restart_needed) {
-  record_call("UpdateDriverForPlugAndPlayDevicesA", parent,
-              from_ansi(hardware_id), from_ansi(inf_path), flags,
-              restart_needed);
-  return scripted_outcome(restart_needed);
+  return update_driver("UpdateDriverForPlugAndPlayDevicesA", parent,
+                       from_ansi(hardware_id), from_ansi(inf_path), flags,
+                       restart_needed);
 }
