@@ -133,16 +133,12 @@ def utf16_units(text: str) -> int:
     return len(text.encode("utf-16-le")) // 2
 
 
-def fill(length: int, lead: str = "") -> str:
-    """An INF name of exactly `length` UTF-16 units, starting with `lead`."""
-    return lead + "a" * (length - utf16_units(lead) - 4) + ".inf"
-
-
 def fits(layout: Layout, extra: int = 0, lead: str = "") -> str:
-    """The longest INF name that fits beside the program (terminator
-    included, MAX_PATH units), plus `extra` units."""
-    return fill(MAX_PATH - 1 - utf16_units(layout.program_dir) + extra, lead)
-
+    """An INF name starting with `lead`, `extra` UTF-16 units longer than the
+    longest that fits beside the program (MAX_PATH units with the
+    terminator)."""
+    length = MAX_PATH - 1 - utf16_units(layout.program_dir) + extra
+    return lead + "a" * (length - utf16_units(lead) - 4) + ".inf"
 
 
 DEEP_DIRS = "/".join(["d" * 60] * 5)
@@ -397,7 +393,7 @@ class Suite:
 
         problems = compare_output(result, case.stdout, case.status)
         if case.updated:
-            expected = self.expected_record(deliverable, case, layout, args)
+            expected = self.expected_record(deliverable, layout, args)
             actual = record.read_bytes() if record.exists() else b"(not called)"
             if actual != expected:
                 problems.append(f"update got {actual!r}, expected {expected!r}")
@@ -443,7 +439,7 @@ class Suite:
         return layout
 
     @staticmethod
-    def expected_record(deliverable: str, case: Case, layout: Layout,
+    def expected_record(deliverable: str, layout: Layout,
                         args: List[str]) -> bytes:
         """The update call: the system's library, its UTF-16 entry point, no
         parent window, the build's ID, the program's directory with the
