@@ -9,7 +9,7 @@ readonly X64_PACKAGES=(
   wine wine64 wine32:i386
 )
 # What the test command needs besides: the x86 compiler, the analysers,
-# signing, package normalization and the Japanese locale.
+# signing, package normalization and locales.
 readonly TEST_PACKAGES=(
   clang-tidy cppcheck g++-mingw-w64-i686-posix openssl osslsigncode
   strip-nondeterminism locales
@@ -20,7 +20,10 @@ readonly I386_EMULATION_PACKAGES=(qemu-user-static wine32-preloader:i386)
 readonly ARM64_PACKAGES=(
   clang-14 lld-14 llvm-14 dpkg-dev make qemu-user-static
 )
-readonly JAPANESE_LOCALE="ja_JP.UTF-8"
+# The suite runs programs under these, since Wine takes its code pages and
+# its message texts' language from LANG: Japanese (932), Russian (1251) and
+# French (1252).
+readonly SUITE_LOCALES=(ja_JP.UTF-8 ru_RU.UTF-8 fr_FR.UTF-8)
 
 readonly WINE32_LOADER=/usr/lib/wine/wine
 readonly WINE64_LOADER=/usr/lib/wine/wine64
@@ -69,12 +72,23 @@ install_prerequisites() {
   if i386_emulation_reason >/dev/null; then
     install_packages "${I386_EMULATION_PACKAGES[@]}"
   fi
-  # The suite runs a program under code page 932, which Wine takes from LANG.
-  if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
-    echo "Generating the $JAPANESE_LOCALE locale"
-    as_root sed -i "s/^# *\($JAPANESE_LOCALE UTF-8\)/\1/" /etc/locale.gen
-    grep -q "^$JAPANESE_LOCALE UTF-8" /etc/locale.gen ||
-      echo "$JAPANESE_LOCALE UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+  generate_suite_locales
+}
+
+# Enables in /etc/locale.gen, and generates, those of the suite's locales
+# that are missing.
+generate_suite_locales() {
+  local name missing=()
+  for name in "${SUITE_LOCALES[@]}"; do
+    if ! locale -a 2>/dev/null | grep -qix "${name%.UTF-8}\.utf-\?8"; then
+      missing+=("$name")
+      as_root sed -i "s/^# *\($name UTF-8\)/\1/" /etc/locale.gen
+      grep -q "^$name UTF-8" /etc/locale.gen ||
+        echo "$name UTF-8" | as_root tee -a /etc/locale.gen >/dev/null
+    fi
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Generating the locales ${missing[*]}"
     as_root locale-gen >/dev/null
   fi
 }

@@ -11,10 +11,14 @@ arguments and answers as scripted, or to Wine's own device installer.
 import argparse
 import contextlib
 import os
+import pty
+import re
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import xml.etree.ElementTree as ElementTree
 import zipfile
 from dataclasses import dataclass, field
@@ -33,6 +37,13 @@ UPDATE_FAILED = b"UpdateDriverForPlugAndPlayDevices FAILURE: "
 # Wine's message texts end in CR LF; text mode puts a CR before each LF.
 ACCESS_DENIED_TEXT = b"Access denied.\r\r\n\r\n"
 INSUFFICIENT_BUFFER_TEXT = b"Insufficient buffer.\r\r\n\r\n"
+# Wine's text for ERROR_ACCESS_DENIED in three languages, and the ANSI code
+# page of each locale.
+ACCESS_DENIED_IN = [
+    ("ru_RU.UTF-8", "Доступ запрещён.", "cp1251"),
+    ("fr_FR.UTF-8", "Accès refusé.", "cp1252"),
+    ("ja_JP.UTF-8", "アクセスが拒否されました。", "cp932"),
+]
 # ERROR_BAD_EXE_FORMAT: its text holds an insert, so the lookup fails.
 BAD_FORMAT_TEXT = b"(0x000000c1)\r\n"
 # The system's device installer library, as programs of either architecture
@@ -118,6 +129,7 @@ class Case:
     status: int = 0
     updated: bool = True  # whether the update is called, with dir + argument
     lang: str = "C.UTF-8"
+    on_console: bool = False  # run from a terminal; stdout: what it shows
     on_own_drive: bool = False  # the case's folder is the root of drive R:
     dll_overrides: str = "newdev=n"  # the stand-in, from the system directory
     planted: bool = False  # a stand-in newdev.dll lies beside the program
@@ -173,6 +185,21 @@ CASES = [
     Case("update fails, no system text", ["port.inf"], ["Setup/port.inf"],
          outcome="failure:0xE000020B",
          stdout=UPDATE_FAILED + b"(0xe000020b)\r\n", status=2),
+    # A console shows the system text in its own script; a pipe gets it in
+    # the ANSI code page. The text's own line break and the line's make two.
+    *[Case(f"update fails, {lang} text, on a console", ["port.inf"],
+           ["Setup/port.inf"], outcome="failure:5", lang=lang,
+           on_console=True, stdout=UPDATE_FAILED + f"{text}\n\n".encode(),
+           status=2)
+      for lang, text, _ in ACCESS_DENIED_IN],
+    *[Case(f"update fails, {lang} text, to a pipe", ["port.inf"],
+           ["Setup/port.inf"], outcome="failure:5", lang=lang,
+           stdout=UPDATE_FAILED + text.encode(page) + b"\r\r\n\r\n",
+           status=2)
+      for lang, text, page in ACCESS_DENIED_IN],
+    Case("update fails, no system text, on a console", ["port.inf"],
+         ["Setup/port.inf"], outcome="failure:0xE000020B", on_console=True,
+         stdout=UPDATE_FAILED + b"(0xe000020b)\n", status=2),
     # Resolving the name against the program's directory.
     Case("INF only in the working directory", ["port.inf"], ["work/port.inf"],
          stdout=NOT_FOUND, status=2, updated=False),
@@ -192,6 +219,13 @@ CASES = [
          stdout=USAGE, status=2, updated=False),
     Case("started under another name", ["port.inf"], ["Setup/port.inf"],
          program="Setup/setup.exe"),
+    # Characters in the program's name that a scan for the last separator
+    # must not take for one: U+042F, whose UTF-16 unit's low byte is '/',
+    # and the fullwidth reverse solidus.
+    Case("program's name holds Я", ["port.inf"], ["Setup/port.inf"],
+         program="Setup/Установщик Я.exe"),
+    Case("program's name holds a fullwidth reverse solidus", ["port.inf"],
+         ["Setup/port.inf"], program="Setup/setup＼1.exe"),
     # The composed path's buffer holds MAX_PATH characters with the terminator.
     *[Case(f"longest name that fits{lead_name}", lambda l, lead=lead:
            [fits(l, lead=lead)],
@@ -336,6 +370,23 @@ class Wine:
                 command, TIMED_OUT, f"(no end after {RUN_TIMEOUT} s)".encode(),
                 b"")
 
+    def run_on_terminal(self, program: str, args: List[str], cwd: Path,
+                        extra_env: dict) -> subprocess.CompletedProcess:
+        """Runs a program from a terminal, where Wine gives it a console, as
+        at a Windows command prompt. Its stdout is what the terminal shows,
+        in UTF-8."""
+        command = [self.loader, program] + args
+        terminal, program_side = pty.openpty()
+        with subprocess.Popen(command, cwd=cwd, env=dict(self.env, **extra_env),
+                              stdin=program_side, stdout=program_side,
+                              stderr=program_side) as process:
+            os.close(program_side)
+            output = read_terminal(terminal, process)
+        os.close(terminal)
+        status = TIMED_OUT if output is None else process.returncode
+        shown = terminal_screen(output or b"(no end)").encode()
+        return subprocess.CompletedProcess(command, status, shown, b"")
+
 
 class Suite:
     def __init__(self, build_dir: Path, source_dir: Path, arch: str,
@@ -387,9 +438,9 @@ class Suite:
         system_library = (self.unloadable_system_newdev()
                           if case.unloadable_system_library
                           else contextlib.nullcontext())
+        run = self.wine.run_on_terminal if case.on_console else self.wine.run
         with system_library:
-            result = self.wine.run(layout.program, args, folder / case.cwd,
-                                   environment)
+            result = run(layout.program, args, folder / case.cwd, environment)
 
         problems = compare_output(result, case.stdout, case.status)
         if case.updated:
@@ -612,6 +663,59 @@ def check_manifest(manifest: Optional[bytes]) -> List[str]:
     if any(element.tag.endswith("}activeCodePage") for element in root.iter()):
         problems.append("manifest sets an active code page")
     return problems
+
+
+# A control sequence as Wine's console writes them to a terminal (CSI, its
+# parameters and final letter), or any other single character.
+TERMINAL_TOKEN = re.compile(r"\x1b\[([0-9;?]*)([A-Za-z])|.", re.DOTALL)
+TERMINAL_QUIET = 0.1  # seconds without output after which an ended run is done
+
+
+def read_terminal(terminal: int,
+                  process: subprocess.Popen) -> Optional[bytes]:
+    """All the program wrote to the terminal, or None when it does not end in
+    time. Wine's services may keep the terminal open after the program has
+    ended, so an ended program and a quiet terminal end the reading too."""
+    output = b""
+    deadline = time.monotonic() + RUN_TIMEOUT
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([terminal], [], [], TERMINAL_QUIET)
+        if not ready:
+            if process.poll() is not None:
+                return output
+            continue
+        try:
+            output += os.read(terminal, 4096)
+        except OSError:  # no program holds the terminal any more
+            return output
+    process.kill()
+    return None
+
+
+def terminal_screen(output: bytes) -> str:
+    """The lines a terminal shows for the output: characters written at a
+    cursor that carriage return, line feed and cursor-forward (ESC[nC) move,
+    and erase-to-end-of-line (ESC[K) clears behind; other sequences, such as
+    hiding the cursor, show nothing."""
+    lines: List[List[str]] = [[]]
+    row = column = 0
+    for token in TERMINAL_TOKEN.finditer(output.decode(errors="replace")):
+        parameter, command = token.groups()
+        if token.group() == "\r":
+            column = 0
+        elif token.group() == "\n":
+            row += 1
+            if row == len(lines):
+                lines.append([])
+        elif command == "C":
+            column += int(parameter or 1)
+        elif command == "K":
+            del lines[row][column:]
+        elif command is None:
+            lines[row].extend(" " * (column + 1 - len(lines[row])))
+            lines[row][column] = token.group()
+            column += 1
+    return "\n".join("".join(line) for line in lines)
 
 
 def compare_output(result: subprocess.CompletedProcess, stdout: bytes,
