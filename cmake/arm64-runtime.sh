@@ -55,14 +55,14 @@ sh "$here/private-apt.sh" "$work/apt" deb-src update >&2
 # The runtime's configure looks for the headers under <sysroot>/include.
 mkdir -p "$work/sysroot" "$work/build"
 ln -s "$HEADERS" "$work/sysroot/include"
-compiler="clang-14 --target=$TRIPLET -isystem $HEADERS"
+compiler="clang-19 --target=$TRIPLET -isystem $HEADERS"
 cd "$work/build"
 "$work"/source/mingw-w64-*/mingw-w64-crt/configure --host="$TRIPLET" \
   --with-sysroot="$work/sysroot" --disable-lib32 --disable-lib64 \
   --enable-libarm64 --with-default-msvcrt=msvcrt \
-  CC="$compiler" CXX="clang++-14 --target=$TRIPLET -isystem $HEADERS" \
-  AS="clang-14 --target=$TRIPLET -c" AR=llvm-ar-14 RANLIB=llvm-ranlib-14 \
-  DLLTOOL=llvm-dlltool-14 >&2
+  CC="$compiler" CXX="clang++-19 --target=$TRIPLET -isystem $HEADERS" \
+  AS="clang-19 --target=$TRIPLET -c" AR=llvm-ar-19 RANLIB=llvm-ranlib-19 \
+  DLLTOOL=llvm-dlltool-19 >&2
 pieces="libarm64/crt2.o libarm64/crt2u.o libarm64/dllcrt2.o
   libarm64/crtbegin.o libarm64/crtend.o libarm64/libmingw32.a
   libarm64/libmingwex.a libarm64/libmoldname.a libarm64/libuuid.a"

@@ -5,21 +5,20 @@
 # Building and running the x64 programs, all that the demo needs. Wine's
 # 32-bit loader is among them, as whether it runs decides how Wine starts.
 readonly X64_PACKAGES=(
-  cmake ninja-build python3 python3-pefile g++-mingw-w64-x86-64-posix
-  wine wine64 wine32:i386
+  cmake ninja-build python3 python3-pefile clang-19 lld-19 llvm-19
+  mingw-w64-x86-64-dev wine wine64 wine32:i386
 )
-# What the test command needs besides: the x86 compiler, the analysers,
+# What the test command needs besides: the x86 runtime, the analysers,
 # signing, package normalization and locales.
 readonly TEST_PACKAGES=(
-  clang-tidy cppcheck g++-mingw-w64-i686-posix openssl osslsigncode
+  clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
   strip-nondeterminism locales
 )
 # Needed only where 32-bit programs run under emulation.
 readonly I386_EMULATION_PACKAGES=(qemu-user-static wine32-preloader:i386)
-# The arm64 programs: the compiler, and the emulator their Wine runs under.
-readonly ARM64_PACKAGES=(
-  clang-14 lld-14 llvm-14 dpkg-dev make qemu-user-static
-)
+# The arm64 programs: what builds their runtime from source, and the
+# emulator their Wine runs under.
+readonly ARM64_PACKAGES=(dpkg-dev make qemu-user-static)
 # The suite runs programs under these, since Wine takes its code pages and
 # its message texts' language from LANG: Japanese (932), Russian (1251) and
 # French (1252).

@@ -114,10 +114,10 @@ check_reconfigure() {
 run_clang_tidy() {
   echo "== clang-tidy"
   local output
-  # The compile commands are the MinGW build's; clang needs to be told the
-  # target to find that toolchain's headers.
-  if ! output=$(clang-tidy -p "$BUILD_DIR" --quiet \
-    --extra-arg=--target=i686-w64-mingw32 "${CPP_SOURCES[@]}" 2>&1); then
+  # The analyser of the LLVM that builds the programs, on the x86 build's
+  # compile commands, which name the target and its sysroot.
+  if ! output=$(clang-tidy-19 -p "$BUILD_DIR" --quiet \
+    "${CPP_SOURCES[@]}" 2>&1); then
     echo "$output" | grep -v "warnings generated\.$"
     return 1
   fi

@@ -79,7 +79,16 @@ NO_SEH = MITIGATION["IMAGE_DLLCHARACTERISTICS_NO_SEH"]
 HIGH_ENTROPY_VA = MITIGATION["IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA"]
 BASELINE = (MITIGATION["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"]
             | MITIGATION["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"]
-            | MITIGATION["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"])
+            | MITIGATION["IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"]
+            | MITIGATION["IMAGE_DLLCHARACTERISTICS_GUARD_CF"])
+# Control Flow Guard's load configuration: instrumented code and a table of
+# valid call targets.
+CF_INSTRUMENTED = 0x100
+CF_FUNCTION_TABLE_PRESENT = 0x400
+GUARD_FLAGS = CF_INSTRUMENTED | CF_FUNCTION_TABLE_PRESENT
+# CET shadow-stack compatibility: a debug entry of extended characteristics.
+EX_DLLCHARACTERISTICS = 20
+CET_COMPAT = 0x1
 RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 
 
@@ -88,14 +97,20 @@ class Architecture:
     pe_format: tuple  # (machine, optional header magic)
     system_dir: str  # where its programs' system libraries live in a prefix
     mitigations: int  # DllCharacteristics flags its deliverables must carry
+    # The load configuration's fields that hold the guard's check (and on
+    # x64 dispatch) pointers, which the loader fills in.
+    guard_pointers: Tuple[str, ...] = ("GuardCFCheckFunctionPointer",)
+    cet_compat: bool = True
 
 
 ARCHITECTURES = {
     "x86": Architecture((0x14C, 0x10B), "syswow64", BASELINE | NO_SEH),
     "x64": Architecture((0x8664, 0x20B), "system32",
-                        BASELINE | HIGH_ENTROPY_VA),
+                        BASELINE | HIGH_ENTROPY_VA,
+                        ("GuardCFCheckFunctionPointer",
+                         "GuardCFDispatchFunctionPointer")),
     "arm64": Architecture((0xAA64, 0x20B), "system32",
-                          BASELINE | HIGH_ENTROPY_VA),
+                          BASELINE | HIGH_ENTROPY_VA, cet_compat=False),
 }
 # The sample driver package of each deliverable, and the payload it copies.
 SAMPLE_PACKAGES = {
@@ -302,7 +317,16 @@ DEVICE_INSTALLER_CASES = [
 # Wine passes on the low byte. The overrun covers the whole guard: one byte
 # into it would go unseen whenever the guard's own byte there is the same.
 STACK_OVERRUN = 0x09
-FILL_CASES = [("8", 0), ("64", STACK_OVERRUN)]
+# Test programs with the deliverables' mitigations: (program, arguments,
+# expected stdout, expected status). cfg_check points the guard at a strict
+# check, as an enforcing loader does; a call into a function's middle is
+# stopped as Windows stops it, with the same status as an overrun.
+HARDENING_CASES = [
+    ("stack_guard_check", ["fill", "8"], b"", 0),
+    ("stack_guard_check", ["fill", "64"], b"", STACK_OVERRUN),
+    ("cfg_check", ["function"], b"checked\r\n", 0),
+    ("cfg_check", ["middle"], b"", STACK_OVERRUN),
+]
 
 # report_failure on its own: (code, expected text after "Op FAILURE: ").
 REPORT_CASES = [
@@ -522,6 +546,7 @@ class Suite:
         if missing:
             problems.append(f"DllCharacteristics {flags:#06x} lacks "
                             f"{missing:#06x}")
+        problems += check_control_flow_guard(pe, architecture)
         imports = [entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT]
         if set(imports) != ALLOWED_IMPORTS:
             problems.append(f"imports {imports}")
@@ -552,8 +577,8 @@ class Suite:
                 elif b"\n" in package.read("README.txt").replace(b"\r\n",
                                                                   b""):
                     problems.append("packaged README.txt has bare LF line ends")
-        self.check(f"{deliverable}: format, mitigations, imports, size, "
-                   "manifest, version, package", problems)
+        self.check(f"{deliverable}: format, mitigations, control flow guard, "
+                   "imports, size, manifest, version, package", problems)
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
@@ -571,11 +596,12 @@ class Suite:
         if guards[0] == guards[1]:
             problems.append(f"the same guard in two runs: {guards[0]!r}")
         self.check("stack protector: guard seeded anew in each run", problems)
-        for count, status in FILL_CASES:
-            result = self.wine.run(checker, ["fill", count],
-                                   self.new_case_folder(), {})
-            self.check(f"stack protector: {count} bytes into 8",
-                       compare_output(result, b"", status))
+        for program, args, stdout, status in HARDENING_CASES:
+            result = self.wine.run(
+                str(self.build_dir / "tests" / f"{program}.exe"), args,
+                self.new_case_folder(), {})
+            self.check(f"{program} {' '.join(args)}",
+                       compare_output(result, stdout, status))
 
     def run_device_installer_case(self, deliverable: str,
                                   case: DeviceInstallerCase) -> None:
@@ -622,6 +648,32 @@ class Suite:
         if loads.exists():
             problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems)
+
+
+def check_control_flow_guard(pe: pefile.PE,
+                             architecture: Architecture) -> List[str]:
+    """A guard table that the loader can use, pointers it can fill in and
+    nobody else can write, and CET compatibility where the CPU has CET."""
+    config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    if config is None:
+        return ["no load configuration"]
+    config = config.struct
+    problems = []
+    if config.GuardFlags & GUARD_FLAGS != GUARD_FLAGS:
+        problems.append(f"GuardFlags {config.GuardFlags:#x}")
+    if config.GuardCFFunctionCount == 0:
+        problems.append("empty function table")
+    base = pe.OPTIONAL_HEADER.ImageBase
+    for name in architecture.guard_pointers:
+        section = pe.get_section_by_rva(getattr(config, name) - base)
+        if section is None or section.IMAGE_SCN_MEM_WRITE:
+            problems.append(f"{name} not in a read-only section of the image")
+    cet = [pe.get_dword_at_rva(entry.struct.AddressOfRawData)
+           for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])
+           if entry.struct.Type == EX_DLLCHARACTERISTICS]
+    if architecture.cet_compat and not any(f & CET_COMPAT for f in cet):
+        problems.append("not marked CET compatible")
+    return problems
 
 
 def read_manifest(pe: pefile.PE) -> Optional[bytes]:

@@ -1,0 +1,9 @@
+# Cross-compiles for 32-bit x86 Windows with LLVM 19 against Debian's
+# MinGW-w64 runtime.
+set(CMAKE_SYSTEM_PROCESSOR X86)
+set(TRIPLET i686-w64-mingw32)
+set(MINGW_SYSROOT /usr/${TRIPLET})
+# The Debian packages that make these programs, for the build information.
+set(INSTALLER_TOOLCHAIN_PACKAGES clang-19 lld-19 llvm-19 mingw-w64-i686-dev
+  mingw-w64-common)
+include(${CMAKE_CURRENT_LIST_DIR}/llvm-mingw.cmake)

@@ -1,0 +1,59 @@
+# Shared by the toolchain files, which set CMAKE_SYSTEM_PROCESSOR, TRIPLET
+# and MINGW_SYSROOT (the MinGW-w64 headers and runtime) before including
+# this: Debian's LLVM 19 (clang, lld and its tools) for every architecture.
+# Control Flow Guard needs clang's -mguard=cf and lld's --guard-cf, which
+# came after LLVM 14, and which GNU ld cannot emit.
+set(CMAKE_SYSTEM_NAME Windows)
+set(llvm_bin /usr/lib/llvm-19/bin)
+
+foreach(language C CXX ASM)
+  set(CMAKE_${language}_COMPILER ${llvm_bin}/clang)
+  set(CMAKE_${language}_COMPILER_TARGET ${TRIPLET})
+endforeach()
+set(CMAKE_CXX_COMPILER ${llvm_bin}/clang++)
+# windres preprocesses with the clang beside it.
+set(CMAKE_RC_COMPILER ${llvm_bin}/llvm-windres)
+set(CMAKE_RC_FLAGS_INIT "--target=${TRIPLET}")
+set(CMAKE_AR ${llvm_bin}/llvm-ar)
+set(CMAKE_RANLIB ${llvm_bin}/llvm-ranlib)
+
+# clang takes the headers, the libraries and the start-up objects (the wide
+# ones for -municode) from the sysroot; windres is told where the headers
+# are. The programs link the MinGW-w64 runtime and the platform's msvcrt,
+# nothing else by default: no libgcc and no compiler-rt.
+set(CMAKE_SYSROOT ${MINGW_SYSROOT})
+set(CMAKE_RC_STANDARD_INCLUDE_DIRECTORIES ${MINGW_SYSROOT}/include)
+set(link_flags "-fuse-ld=lld -nodefaultlibs")
+# clang links a crtbegin.o and a crtend.o around every program, which the
+# MinGW-w64 runtime does not provide and GCC's only registers exception
+# tables with; empty ones, compiled once per build folder, take their place.
+if(NOT EXISTS ${MINGW_SYSROOT}/lib/crtbegin.o)
+  set(crt_ends ${CMAKE_BINARY_DIR}/crt-ends)
+  foreach(object crtbegin.o crtend.o)
+    if(NOT EXISTS ${crt_ends}/${object})
+      file(MAKE_DIRECTORY ${crt_ends})
+      execute_process(
+        COMMAND ${llvm_bin}/clang --target=${TRIPLET} -c -x c /dev/null
+          -o ${crt_ends}/${object}
+        RESULT_VARIABLE crt_status)
+      if(NOT crt_status EQUAL 0)
+        message(FATAL_ERROR "Could not compile an empty ${object}")
+      endif()
+    endif()
+  endforeach()
+  string(APPEND link_flags " -B${crt_ends}")
+endif()
+set(CMAKE_EXE_LINKER_FLAGS_INIT ${link_flags})
+set(CMAKE_SHARED_LINKER_FLAGS_INIT ${link_flags})
+foreach(language C CXX)
+  set(CMAKE_${language}_STANDARD_LIBRARIES
+    "-Wl,--start-group -lmingw32 -lmingwex -lmsvcrt -lkernel32 -Wl,--end-group")
+endforeach()
+# Programs need the project's own __chkstk (___chkstk_ms on x86 and x64) to
+# link, so the compiler checks build libraries.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+
+set(CMAKE_FIND_ROOT_PATH ${MINGW_SYSROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
