@@ -52,10 +52,8 @@ bool in_function_table(uint32_t offset) {
       kEntryOffsetSize + ((guard.flags & kEntryExtraMask) >> kEntryExtraShift);
   const uint8_t *entry = guard.function_table;
   for (uintptr_t i = 0; i < guard.function_count; ++i, entry += stride) {
-    const uint32_t valid = static_cast<uint32_t>(entry[0]) |
-                           static_cast<uint32_t>(entry[1]) << 8 |
-                           static_cast<uint32_t>(entry[2]) << 16 |
-                           static_cast<uint32_t>(entry[3]) << 24;
+    uint32_t valid = 0;
+    memcpy(&valid, entry, sizeof valid);
     if (valid == offset) {
       return true;
     }

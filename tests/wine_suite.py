@@ -717,9 +717,9 @@ def check_manifest(manifest: Optional[bytes]) -> List[str]:
     return problems
 
 
-# A control sequence as Wine's console writes them to a terminal (CSI, its
-# parameters and final letter), or any other single character.
-TERMINAL_TOKEN = re.compile(r"\x1b\[([0-9;?]*)([A-Za-z])|.", re.DOTALL)
+# Control sequences as Wine's console writes them to a terminal.
+CURSOR_FORWARD = re.compile(r"\x1b\[(\d*)C")
+CONTROL_SEQUENCE = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
 TERMINAL_QUIET = 0.1  # seconds without output after which an ended run is done
 
 
@@ -745,29 +745,12 @@ def read_terminal(terminal: int,
 
 
 def terminal_screen(output: bytes) -> str:
-    """The lines a terminal shows for the output: characters written at a
-    cursor that carriage return, line feed and cursor-forward (ESC[nC) move,
-    and erase-to-end-of-line (ESC[K) clears behind; other sequences, such as
-    hiding the cursor, show nothing."""
-    lines: List[List[str]] = [[]]
-    row = column = 0
-    for token in TERMINAL_TOKEN.finditer(output.decode(errors="replace")):
-        parameter, command = token.groups()
-        if token.group() == "\r":
-            column = 0
-        elif token.group() == "\n":
-            row += 1
-            if row == len(lines):
-                lines.append([])
-        elif command == "C":
-            column += int(parameter or 1)
-        elif command == "K":
-            del lines[row][column:]
-        elif command is None:
-            lines[row].extend(" " * (column + 1 - len(lines[row])))
-            lines[row][column] = token.group()
-            column += 1
-    return "\n".join("".join(line) for line in lines)
+    """What a terminal shows for Wine's console output: the text, with a
+    cursor move forward (ESC[nC) as the spaces it passes over, and no other
+    control sequences (cursor visibility, erasure) or carriage returns."""
+    text = CURSOR_FORWARD.sub(lambda move: " " * int(move[1] or 1),
+                              output.decode(errors="replace"))
+    return CONTROL_SEQUENCE.sub("", text).replace("\r", "")
 
 
 def compare_output(result: subprocess.CompletedProcess, stdout: bytes,
