@@ -24,9 +24,10 @@ set(CMAKE_RANLIB ${llvm_bin}/llvm-ranlib)
 set(CMAKE_SYSROOT ${MINGW_SYSROOT})
 set(CMAKE_RC_STANDARD_INCLUDE_DIRECTORIES ${MINGW_SYSROOT}/include)
 set(link_flags "-fuse-ld=lld -nodefaultlibs")
-# clang links a crtbegin.o and a crtend.o around every program, which the
-# MinGW-w64 runtime does not provide and GCC's only registers exception
-# tables with; empty ones, compiled once per build folder, take their place.
+# clang links a crtbegin.o and a crtend.o around every program. The
+# MinGW-w64 runtime has none, and GCC's only register exception tables,
+# which these programs have none of: empty ones, compiled once per build
+# folder, take their place.
 if(NOT EXISTS ${MINGW_SYSROOT}/lib/crtbegin.o)
   set(crt_ends ${CMAKE_BINARY_DIR}/crt-ends)
   foreach(object crtbegin.o crtend.o)
