@@ -6,11 +6,12 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(llvm_bin /usr/lib/llvm-19/bin)
 
+set(CMAKE_C_COMPILER ${llvm_bin}/clang)
+set(CMAKE_CXX_COMPILER ${llvm_bin}/clang++)
+set(CMAKE_ASM_COMPILER ${llvm_bin}/clang)
 foreach(language C CXX ASM)
-  set(CMAKE_${language}_COMPILER ${llvm_bin}/clang)
   set(CMAKE_${language}_COMPILER_TARGET ${TRIPLET})
 endforeach()
-set(CMAKE_CXX_COMPILER ${llvm_bin}/clang++)
 # windres preprocesses with the clang beside it.
 set(CMAKE_RC_COMPILER ${llvm_bin}/llvm-windres)
 set(CMAKE_RC_FLAGS_INIT "--target=${TRIPLET}")

@@ -19,10 +19,19 @@
 #define SYMBOL(name) _##name
 #define POINTER .long
 #define POINTER_ALIGNMENT 2
+// The fields before the guard's, up to the exception handler table, whose
+// order differs between the 32-bit and the 64-bit layout.
+#define LEADING_FIELDS_SIZE 72
 #else
 #define SYMBOL(name) name
 #define POINTER .quad
 #define POINTER_ALIGNMENT 3
+#define LEADING_FIELDS_SIZE 112
+#endif
+#if defined(__x86_64__)
+#define DISPATCH_POINTER __guard_dispatch_icall_fptr
+#else
+#define DISPATCH_POINTER 0 // x64 only
 #endif
 
         .section .00cfg,"dr"
@@ -52,42 +61,23 @@ guard_dispatch_icall_unchecked:
         .p2align POINTER_ALIGNMENT
         .globl  SYMBOL(_load_config_used)
 SYMBOL(_load_config_used):
-#if defined(__i386__)
-        .long   192                             // Size
-        .fill   68, 1, 0
-        .long   ___guard_check_icall_fptr       // 72
-        .long   0                               // dispatch: x64 only
-        .long   ___guard_fids_table             // 80
-        .long   ___guard_fids_count
-        .long   ___guard_flags
+        .long   load_config_end - SYMBOL(_load_config_used) // Size
+        .fill   LEADING_FIELDS_SIZE - 4, 1, 0
+        POINTER SYMBOL(__guard_check_icall_fptr)
+        POINTER DISPATCH_POINTER
+        POINTER SYMBOL(__guard_fids_table)
+        POINTER SYMBOL(__guard_fids_count)
+        .long   SYMBOL(__guard_flags)
         .fill   12, 1, 0                        // CodeIntegrity
-        .long   ___guard_iat_table              // 104
-        .long   ___guard_iat_count
-        .long   ___guard_longjmp_table
-        .long   ___guard_longjmp_count
-        .fill   44, 1, 0
-        .long   ___guard_eh_cont_table          // 164
-        .long   ___guard_eh_cont_count
-        .fill   20, 1, 0                        // up to 192
-#else
-        .long   320                             // Size
-        .fill   108, 1, 0
-        .quad   __guard_check_icall_fptr        // 112
-#if defined(__x86_64__)
-        .quad   __guard_dispatch_icall_fptr
-#else
-        .quad   0                               // dispatch: x64 only
-#endif
-        .quad   __guard_fids_table              // 128
-        .quad   __guard_fids_count
-        .long   __guard_flags
-        .fill   12, 1, 0                        // CodeIntegrity
-        .quad   __guard_iat_table               // 160
-        .quad   __guard_iat_count
-        .quad   __guard_longjmp_table
-        .quad   __guard_longjmp_count
-        .fill   72, 1, 0
-        .quad   __guard_eh_cont_table           // 264
-        .quad   __guard_eh_cont_count
-        .fill   40, 1, 0                        // up to 320
-#endif
+        POINTER SYMBOL(__guard_iat_table)
+        POINTER SYMBOL(__guard_iat_count)
+        POINTER SYMBOL(__guard_longjmp_table)
+        POINTER SYMBOL(__guard_longjmp_count)
+        // Dynamic relocations to volatile metadata: seven pointers and four
+        // 32-bit fields.
+        .fill   7 * __SIZEOF_POINTER__ + 16, 1, 0
+        POINTER SYMBOL(__guard_eh_cont_table)
+        POINTER SYMBOL(__guard_eh_cont_count)
+        // XFG's three pointers, the cast guard's mode, the memcpy pointer.
+        .fill   5 * __SIZEOF_POINTER__, 1, 0
+load_config_end:

@@ -5,39 +5,36 @@
 // the frame, from the top down and ending at the frame's lowest address, so
 // that the stack's guard page is met in order and the stack grows. It
 // changes neither the stack pointer nor memory nor any register but the
-// flags.
+// flags. The registers' width gives each instruction its operand size.
+#ifdef __x86_64__
+#define SIZE_REGISTER %rax
+#define PROBE_REGISTER %rcx
+#define STACK_POINTER %rsp
+#else
+#define SIZE_REGISTER %eax
+#define PROBE_REGISTER %ecx
+#define STACK_POINTER %esp
+#endif
+// Above the stack pointer once both registers are saved: the two of them
+// and the return address.
+#define CALLER_STACK (3 * __SIZEOF_POINTER__)
+#define PAGE_SIZE 4096
+
         .text
         .globl  ___chkstk_ms
         .p2align 4
 ___chkstk_ms:
-#ifdef __x86_64__
-        pushq   %rcx
-        pushq   %rax
-        leaq    24(%rsp), %rcx          // the caller's stack pointer
-1:      cmpq    $4096, %rax
+        push    PROBE_REGISTER
+        push    SIZE_REGISTER
+        lea     CALLER_STACK(STACK_POINTER), PROBE_REGISTER
+1:      cmp     $PAGE_SIZE, SIZE_REGISTER
         jbe     2f
-        subq    $4096, %rcx
-        testq   %rcx, (%rcx)
-        subq    $4096, %rax
+        sub     $PAGE_SIZE, PROBE_REGISTER
+        test    PROBE_REGISTER, (PROBE_REGISTER)
+        sub     $PAGE_SIZE, SIZE_REGISTER
         jmp     1b
-2:      subq    %rax, %rcx              // the frame's lowest address
-        testq   %rcx, (%rcx)
-        popq    %rax
-        popq    %rcx
+2:      sub     SIZE_REGISTER, PROBE_REGISTER   // the frame's lowest address
+        test    PROBE_REGISTER, (PROBE_REGISTER)
+        pop     SIZE_REGISTER
+        pop     PROBE_REGISTER
         ret
-#else
-        pushl   %ecx
-        pushl   %eax
-        leal    12(%esp), %ecx          // the caller's stack pointer
-1:      cmpl    $4096, %eax
-        jbe     2f
-        subl    $4096, %ecx
-        testl   %ecx, (%ecx)
-        subl    $4096, %eax
-        jmp     1b
-2:      subl    %eax, %ecx              // the frame's lowest address
-        testl   %ecx, (%ecx)
-        popl    %eax
-        popl    %ecx
-        ret
-#endif

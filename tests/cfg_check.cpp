@@ -29,21 +29,23 @@ const uint32_t kEntryExtraMask = 0xF0000000;
 const int kEntryExtraShift = 28;
 const size_t kEntryOffsetSize = 4;
 
+const uint8_t *image_base() {
+  return reinterpret_cast<const uint8_t *>(GetModuleHandleW(nullptr));
+}
+
 const IMAGE_NT_HEADERS *image_headers() {
-  const auto *base =
-      reinterpret_cast<const uint8_t *>(GetModuleHandleW(nullptr));
-  const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-  return reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+  const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(image_base());
+  return reinterpret_cast<const IMAGE_NT_HEADERS *>(image_base() +
+                                                    dos->e_lfanew);
 }
 
 const GuardFields &guard_fields() {
   const IMAGE_DATA_DIRECTORY &directory =
       image_headers()
           ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
-  const auto *base =
-      reinterpret_cast<const uint8_t *>(GetModuleHandleW(nullptr));
   return *reinterpret_cast<const GuardFields *>(
-      base + directory.VirtualAddress + sizeof(IMAGE_LOAD_CONFIG_DIRECTORY));
+      image_base() + directory.VirtualAddress +
+      sizeof(IMAGE_LOAD_CONFIG_DIRECTORY));
 }
 
 bool in_function_table(uint32_t offset) {
@@ -80,7 +82,7 @@ extern "C" {
 // but is not in its table. Targets elsewhere belong to other modules' tables.
 __attribute__((used)) void check_call_target(uintptr_t target) {
   checked = true;
-  const auto base = reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr));
+  const auto base = reinterpret_cast<uintptr_t>(image_base());
   if (target - base < image_headers()->OptionalHeader.SizeOfImage &&
       !in_function_table(static_cast<uint32_t>(target - base))) {
     TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);

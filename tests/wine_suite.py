@@ -408,7 +408,8 @@ class Wine:
             output = read_terminal(terminal, process)
         os.close(terminal)
         status = TIMED_OUT if output is None else process.returncode
-        shown = terminal_screen(output or b"(no end)").encode()
+        shown = terminal_screen(b"(no end)" if output is None
+                                else output).encode()
         return subprocess.CompletedProcess(command, status, shown, b"")
 
 
@@ -588,7 +589,7 @@ class Suite:
             self.check(f"report_failure: code {code}",
                        compare_output(result, b"Op FAILURE: " + text, 0))
 
-    def run_stack_guard_cases(self) -> None:
+    def run_hardening_cases(self) -> None:
         checker = str(self.build_dir / "tests" / "stack_guard_check.exe")
         guards = [self.wine.run(checker, ["guard"], self.new_case_folder(),
                                 {}).stdout for _ in range(2)]
@@ -805,7 +806,7 @@ def main() -> int:
             for case in CASES:
                 suite.run_case(deliverable, case)
         suite.run_report_cases()
-        suite.run_stack_guard_cases()
+        suite.run_hardening_cases()
         for deliverable in DELIVERABLES:
             for device_case in DEVICE_INSTALLER_CASES:
                 suite.run_device_installer_case(deliverable, device_case)
