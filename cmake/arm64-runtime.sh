@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Prints the folder of the MinGW-w64 C runtime for Windows on ARM64, and
 # builds it there first when it is missing. Debian has no aarch64 MinGW
 # package, so the runtime is built with clang from Debian's own mingw-w64
@@ -6,7 +8,8 @@
 # programs link are built: the start-up objects (narrow, wide and DLL, and
 # the empty crtbegin.o and crtend.o that clang links around them),
 # libmingw32, libmingwex, libmoldname, libuuid and the import libraries
-# below. Its missing __chkstk is the project's own, in runtime/.
+# below, with the runtime's notice from the source. Its missing __chkstk is
+# the project's own, in runtime/.
 #   usage: arm64-runtime.sh
 # The folder is a cache outside any build tree, keyed by the source version
 # and by this recipe; INSTALLER_RUNTIME_CACHE chooses where the caches go.
@@ -80,6 +83,10 @@ mkdir -p "$runtime.new/lib"
 # shellcheck disable=SC2086
 cp $pieces "$runtime.new/lib/"
 ln -s "$HEADERS" "$runtime.new/include"
+# The notice that binary distributions of the runtime carry, as the source
+# package has it.
+cp "$work"/source/mingw-w64-*/COPYING.MinGW-w64-runtime/COPYING.MinGW-w64-runtime.txt \
+  "$runtime.new/"
 echo "$version" >"$runtime.new/complete"
 rm -rf "$runtime"
 mv "$runtime.new" "$runtime"

@@ -1,7 +1,11 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # What a rebuilder needs to make the same bytes: the source commit, the time
 # stamped into the packages, and the exact toolchain packages that built this
 # architecture (INSTALLER_TOOLCHAIN_PACKAGES, from the toolchain file). Sets
-# INSTALLER_SOURCE_DATE_EPOCH and writes BUILDINFO.txt into the build tree.
+# INSTALLER_SOURCE_DATE_EPOCH and writes BUILDINFO.txt into the build tree,
+# and beside it toolchain.txt for the bill of materials: a line of package,
+# version and architecture for each toolchain package that dpkg knows.
 # Nothing in it depends on when, where or by whom it is built.
 
 # The packages' timestamps: SOURCE_DATE_EPOCH when it is set, otherwise the
@@ -53,11 +57,15 @@ message(STATUS "Package timestamps: ${INSTALLER_SOURCE_DATE_EPOCH}, "
   "${epoch_origin}")
 
 set(toolchain "")
+set(toolchain_packages "")
 foreach(package IN LISTS INSTALLER_TOOLCHAIN_PACKAGES ITEMS cmake)
   execute_process(
-    COMMAND dpkg-query -W -f=\${Version} ${package}
+    COMMAND dpkg-query -W "-f=\${Version} \${Architecture}" ${package}
     OUTPUT_VARIABLE version RESULT_VARIABLE dpkg_status ERROR_QUIET)
-  if(NOT dpkg_status EQUAL 0)
+  if(dpkg_status EQUAL 0)
+    string(APPEND toolchain_packages "${package} ${version}\n")
+    string(REGEX REPLACE " .*" "" version "${version}")
+  else()
     set(version "not installed as a Debian package")
   endif()
   string(APPEND toolchain "  ${package} ${version}\n")
@@ -76,3 +84,4 @@ file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt
   "source commit: ${source_commit}\n"
   "SOURCE_DATE_EPOCH: ${INSTALLER_SOURCE_DATE_EPOCH}\n"
   "toolchain (Debian 12 packages):\n${toolchain}")
+file(WRITE ${CMAKE_BINARY_DIR}/toolchain.txt "${toolchain_packages}")

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Cross-compiles for Windows on ARM64 with LLVM 19, against a MinGW-w64
 # runtime that arm64-runtime.sh builds from Debian's mingw-w64 source (once
 # per machine; it is cached), as Debian has none for this target.

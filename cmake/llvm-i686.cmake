@@ -1,9 +1,13 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Cross-compiles for 32-bit x86 Windows with LLVM 19 against Debian's
 # MinGW-w64 runtime.
 set(CMAKE_SYSTEM_PROCESSOR X86)
 set(TRIPLET i686-w64-mingw32)
 set(MINGW_SYSROOT /usr/${TRIPLET})
-# The Debian packages that make these programs, for the build information.
-set(INSTALLER_TOOLCHAIN_PACKAGES clang-19 lld-19 llvm-19 mingw-w64-i686-dev
+# The Debian package of the runtime the programs link, and those that make
+# the programs, for the build information.
+set(INSTALLER_RUNTIME_PACKAGE mingw-w64-i686-dev)
+set(INSTALLER_TOOLCHAIN_PACKAGES clang-19 lld-19 llvm-19 ${INSTALLER_RUNTIME_PACKAGE}
   mingw-w64-common)
 include(${CMAKE_CURRENT_LIST_DIR}/llvm-mingw.cmake)

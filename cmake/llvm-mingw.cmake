@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Shared by the toolchain files, which set CMAKE_SYSTEM_PROCESSOR, TRIPLET
 # and MINGW_SYSROOT (the MinGW-w64 headers and runtime) before including
 # this: Debian's LLVM 19 (clang, lld and its tools) for every architecture.
@@ -25,10 +27,11 @@ set(CMAKE_RANLIB ${llvm_bin}/llvm-ranlib)
 set(CMAKE_SYSROOT ${MINGW_SYSROOT})
 set(CMAKE_RC_STANDARD_INCLUDE_DIRECTORIES ${MINGW_SYSROOT}/include)
 set(link_flags "-fuse-ld=lld -nodefaultlibs")
-# clang links a crtbegin.o and a crtend.o around every program. The
-# MinGW-w64 runtime has none, and GCC's only register exception tables,
-# which these programs have none of: empty ones, compiled once per build
-# folder, take their place.
+# clang links a crtbegin.o and a crtend.o around every program. Where the
+# MinGW-w64 runtime has none (Debian's packages and the arm64 recipe have
+# its own, which define nothing), empty ones, compiled once per build
+# folder, take their place: GCC's only register exception tables, which
+# these programs have none of.
 if(NOT EXISTS ${MINGW_SYSROOT}/lib/crtbegin.o)
   set(crt_ends ${CMAKE_BINARY_DIR}/crt-ends)
   foreach(object crtbegin.o crtend.o)
@@ -47,9 +50,12 @@ if(NOT EXISTS ${MINGW_SYSROOT}/lib/crtbegin.o)
 endif()
 set(CMAKE_EXE_LINKER_FLAGS_INIT ${link_flags})
 set(CMAKE_SHARED_LINKER_FLAGS_INIT ${link_flags})
+set(MINGW_LINK_LIBRARIES mingw32 mingwex msvcrt kernel32)
+list(TRANSFORM MINGW_LINK_LIBRARIES PREPEND -l OUTPUT_VARIABLE link_libraries)
+list(JOIN link_libraries " " link_libraries)
 foreach(language C CXX)
   set(CMAKE_${language}_STANDARD_LIBRARIES
-    "-Wl,--start-group -lmingw32 -lmingwex -lmsvcrt -lkernel32 -Wl,--end-group")
+    "-Wl,--start-group ${link_libraries} -Wl,--end-group")
 endforeach()
 # Programs need the project's own __chkstk (___chkstk_ms on x86 and x64) to
 # link, so the compiler checks build libraries.

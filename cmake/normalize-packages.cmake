@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Run by CPack once it has written the packages: makes each one the same
 # bytes for the same files, whoever builds it, where and when. Debian's
 # strip-nondeterminism puts the entries in name order, stamps every time

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 """Writes the PE checksum into a Windows program's header, in place. GNU ld
 computes it, but lld leaves it zero; signing tools compute it too, so a
 program must carry it already for a signed copy, with its signature removed,

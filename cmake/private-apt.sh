@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Runs apt-get against Debian 12's archive with an apt set-up of its own in
 # <folder>: its own sources, lists, download cache and an empty package
 # status, so that the system's apt set-up and installed packages are left as

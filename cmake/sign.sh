@@ -1,4 +1,6 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Signs a Windows program in place with Authenticode, using osslsigncode.
 #   usage: sign.sh <program> <pkcs12-file> <password-variable> [timestamp-url]
 # The certificate's password is read from the environment variable named by

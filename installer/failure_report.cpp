@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 #include "failure_report.h"
 
 #include <windows.h>

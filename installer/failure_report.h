@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 #ifndef INSTALLER_FAILURE_REPORT_H
 #define INSTALLER_FAILURE_REPORT_H
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // install: installs or updates the Plug and Play driver for the devices that
 // carry this build's hardware ID, from an INF file in the program's own
 // directory.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // __chkstk for Windows on ARM64, which the compiler calls before a function
 // takes a stack frame of more than a page; the MinGW-w64 runtime built from
 // Debian's source lacks it. x15 holds the frame's size in units of 16 bytes.

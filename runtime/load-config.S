@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // The load configuration and the Control Flow Guard pointers of every
 // program built with -mguard=cf. The platform compiler's runtime carries
 // them; the MinGW-w64 runtime (version 10, Debian 12's) has neither, and

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // The stack protector's runtime, linked into every deliverable: the guard
 // value that each protected function keeps between its locals and its
 // return address, and the end of the process when a function finds it

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // ___chkstk_ms for Windows on x86 and x64, which code calls before it takes
 // a stack frame of more than a page; the MinGW-w64 runtime's own start-up
 // code calls it too. GCC's libgcc has it, but the programs link no libgcc.

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Shared by demo.sh, test.sh and wine-loader.sh: installs what building and
 # running the programs under Wine needs on Debian, and only what is missing,
 # and chooses how Wine starts each architecture's programs on this host.
@@ -9,11 +11,13 @@ readonly X64_PACKAGES=(
   mingw-w64-x86-64-dev wine wine64 wine32:i386
 )
 # What the test command needs besides: the x86 runtime, the analysers,
-# signing, package normalization and locales.
+# signing, package normalization, locales and the licence linter.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
-  strip-nondeterminism locales
+  strip-nondeterminism locales reuse
 )
+# Node.js and npm, for the bills' schema check, where the machine has none.
+readonly NODE_PACKAGES=(nodejs npm)
 # Needed only where 32-bit programs run under emulation.
 readonly I386_EMULATION_PACKAGES=(qemu-user-static wine32-preloader:i386)
 # The arm64 programs: what builds their runtime from source, and the
@@ -68,6 +72,9 @@ install_x64_prerequisites() {
 install_prerequisites() {
   install_x64_prerequisites
   install_packages "${TEST_PACKAGES[@]}" "${ARM64_PACKAGES[@]}"
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    install_packages "${NODE_PACKAGES[@]}"
+  fi
   if i386_emulation_reason >/dev/null; then
     install_packages "${I386_EMULATION_PACKAGES[@]}"
   fi

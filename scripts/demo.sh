@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Shows the port-function install.exe installing the sample driver for a
 # simulated device, under Wine's own device installer, in a throwaway 64-bit
 # prefix. It runs the x64 build, the one for 64-bit Windows.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # Builds both deliverables of every architecture and the test programs, runs
 # the suite, which runs the real install.exe files under Wine, checks the
 # signed builds, and then runs the static analysers. Any failure or finding
@@ -14,7 +16,8 @@ readonly CPP_SOURCES=(installer/*.cpp runtime/*.cpp tests/*.cpp demo/device-tool
 
 # Builds every architecture signed with a throwaway self-signed certificate
 # and checks that each deliverable carries a valid signature over its digest,
-# that without its signature it is the unsigned build byte for byte, and that
+# that its bill of materials has the signed program's hash, that without its
+# signature it is the unsigned build byte for byte, and that
 # the certificate's password appears nowhere in the build trees.
 check_signing() {
   echo "== Authenticode signing"
@@ -51,7 +54,12 @@ check_signing() {
         return 1
       fi
       rm "$work/stripped.exe"
-      echo "$program: signed, digest matches; unsigned, it is $unsigned"
+      if ! grep -q "\"$(sha256sum "$program" | cut -d' ' -f1)\"" \
+        "build/signed-windows-$arch/sbom.cdx.json"; then
+        echo "$program: the bill of materials lacks the signed program's hash"
+        return 1
+      fi
+      echo "$program: signed, digest matches, billed; unsigned, it is $unsigned"
     done
   done
   if grep -rqF "$INSTALLER_SIGNING_PASSWORD" build/signed-windows-*; then
@@ -111,6 +119,61 @@ check_reconfigure() {
   rm -rf "$work"
 }
 
+# Every file of the repository states its licence and copyright.
+run_reuse_lint() {
+  echo "== REUSE"
+  local output
+  if ! output=$(reuse lint 2>&1); then
+    echo "$output"
+    return 1
+  fi
+  echo "reuse lint: every file states its licence and copyright"
+}
+
+# The runtime's notice that the packages carry is the file of the source
+# package the runtime comes from, which the arm64 runtime's build keeps.
+check_runtime_notice() {
+  echo "== The MinGW-w64 runtime's notice"
+  local notice=packaging/COPYING.MinGW-w64-runtime.txt source
+  source="$(sh cmake/arm64-runtime.sh)/COPYING.MinGW-w64-runtime.txt"
+  cmp "$notice" "$source"
+  echo "$notice is the file of Debian's mingw-w64" \
+    "$(dpkg-query -W -f='${Version}' mingw-w64-common) source package"
+}
+
+# Checks each package's bill of materials against the CycloneDX 1.6 JSON
+# schema with CycloneDX's own library, installed as the lock file pins it.
+check_bills() {
+  echo "== Bills of materials"
+  local validator=build/bill-validator arch package
+  mkdir -p "$validator"
+  cp tests/package.json tests/package-lock.json "$validator/"
+  if ! (cd "$validator" && npm ci --omit=optional --ignore-scripts \
+    --no-audit --no-fund >npm.log 2>&1); then
+    tail -n 20 "$validator/npm.log"
+    echo "npm ci failed; its output is in $validator/npm.log"
+    return 1
+  fi
+  for arch in "${ARCHITECTURES[@]}"; do
+    package=$(echo "build/windows-$arch"/packages/*.zip)
+    python3 -c 'import sys, zipfile
+sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("sbom.cdx.json"))' \
+      "$package" | (cd "$validator" && node -e "$VALIDATE_BILL")
+    echo "$package: sbom.cdx.json is valid CycloneDX 1.6"
+  done
+}
+# Reads a bill on standard input; prints what is wrong with it and fails.
+readonly VALIDATE_BILL='
+const { Validation, Spec } = require("@cyclonedx/cyclonedx-library");
+const bill = require("fs").readFileSync(0, "utf8");
+new Validation.JsonStrictValidator(Spec.Version.v1dot6).validate(bill)
+  .then((errors) => {
+    if (errors !== null) {
+      console.log(JSON.stringify(errors, null, 2));
+      process.exit(1);
+    }
+  });'
+
 run_clang_tidy() {
   echo "== clang-tidy"
   local output
@@ -134,9 +197,12 @@ run_cppcheck() {
 }
 
 install_prerequisites
+run_reuse_lint
 for arch in "${ARCHITECTURES[@]}"; do
   cmake --workflow --preset "windows-$arch" --fresh
 done
+check_runtime_notice
+check_bills
 check_reproducible
 check_reconfigure
 check_signing

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 # How the suite runs one architecture's programs under Wine on this host:
 # see wine_loader in common.sh.
 #   wine-loader.sh <x86|x64|arm64> <build-dir>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // Shows Control Flow Guard consulted under Wine, which never enforces it, by
 // doing what an enforcing Windows loader does: it points the program's guard
 // at a strict check of the program's table of valid call targets, then

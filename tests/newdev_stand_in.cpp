@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // A stand-in for the platform's newdev.dll. It records where it was loaded from
 // and the arguments of each UpdateDriverForPlugAndPlayDevices call, its
 // strings in UTF-8, and answers with an outcome the test scripts through the

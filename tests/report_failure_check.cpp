@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // Sets the thread's last-error code, calls report_failure, and checks that the
 // code is unchanged afterwards. The suite compares what it printed.
 //   usage: report_failure_check <code> <operation>

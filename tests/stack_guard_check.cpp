@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // Exercises the deliverables' stack protector runtime, built in as it is
 // into them:
 //   stack_guard_check guard          prints the guard value in effect

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
 """Runs the built install.exe deliverables under Wine and checks the exact
 standard-output bytes, the exit status and the arguments of the driver update.
 
@@ -10,6 +12,8 @@ arguments and answers as scripted, or to Wine's own device installer.
 
 import argparse
 import contextlib
+import hashlib
+import json
 import os
 import pty
 import re
@@ -67,7 +71,14 @@ EXPECTED_VERSION = {
     "OriginalFilename": "install.exe",
 }
 PACKAGE_FILES = {"README.txt", "BUILDINFO.txt", "port-function/install.exe",
-                 "bus-device/install.exe"}
+                 "bus-device/install.exe", "LICENSE.txt",
+                 "COPYING.MinGW-w64-runtime.txt", "sbom.cdx.json"}
+# Packaged files that are copies of the project's: (in the package, source).
+PACKAGE_COPIES = [("LICENSE.txt", "LICENSE"),
+                  ("COPYING.MinGW-w64-runtime.txt",
+                   "packaging/COPYING.MinGW-w64-runtime.txt")]
+BILL = "sbom.cdx.json"
+FILE_NAME = "bsi:component:filename"
 SECURITY = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 SUPPORTED_SYSTEMS = 5  # Windows Vista, 7, 8, 8.1, and 10 and 11
@@ -574,12 +585,30 @@ class Suite:
                     problems.append(f"package holds {sorted(names)}")
                 elif package.read(f"{deliverable}/install.exe") != program:
                     problems.append("packaged program differs from the build")
-                # Read in Notepad on Windows: every line ends in CR LF.
-                elif b"\n" in package.read("README.txt").replace(b"\r\n",
-                                                                  b""):
-                    problems.append("packaged README.txt has bare LF line ends")
+                else:
+                    problems += self.package_problems(package, deliverable,
+                                                      program)
         self.check(f"{deliverable}: format, mitigations, control flow guard, "
-                   "imports, size, manifest, version, package", problems)
+                   "imports, size, manifest, version, package, bill of "
+                   "materials", problems)
+
+    def package_problems(self, package: zipfile.ZipFile, deliverable: str,
+                         program: bytes) -> List[str]:
+        problems = []
+        readme = package.read("README.txt")
+        # Read in Notepad on Windows: every line ends in CR LF.
+        if b"\n" in readme.replace(b"\r\n", b""):
+            problems.append("packaged README.txt has bare LF line ends")
+        for packaged, source in PACKAGE_COPIES:
+            if package.read(packaged) != (self.source_dir / source).read_bytes():
+                problems.append(f"packaged {packaged} is not {source}")
+            if packaged.encode() not in readme:
+                problems.append(f"packaged README.txt does not name {packaged}")
+        link_map = self.build_dir / "link-maps" / f"{deliverable}.map"
+        problems += bill_problems(json.loads(package.read(BILL)),
+                                  f"{deliverable}/install.exe", program,
+                                  link_map_objects(link_map.read_text()))
+        return problems
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
@@ -649,6 +678,48 @@ class Suite:
         if loads.exists():
             problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems)
+
+
+def link_map_objects(link_map: str) -> set:
+    """The objects that lld's map lists, named as the bill names them: the
+    project's relative to their target's object folder, others without
+    their folder."""
+    column = link_map.splitlines()[0].index("In")
+    objects = set()
+    for line in link_map.splitlines()[1:]:
+        match = re.match(r"(\S.*):\([^()]*\)$", line[column:])
+        if match:
+            objects.add(re.sub(r"^CMakeFiles/[^/]+\.dir/|^/.*/", "", match[1]))
+    return objects
+
+
+def bill_problems(bill: dict, file_name: str, program: bytes,
+                  linked: set) -> List[str]:
+    """The bill's entry for the program: the shipped bytes' hashes, and
+    exactly the objects of its link map."""
+    def file_names(components: List[dict]) -> List[str]:
+        names = []
+        for component in components:
+            names += [p["value"] for p in component.get("properties", [])
+                      if p["name"] == FILE_NAME]
+            names += file_names(component.get("components", []))
+        return names
+
+    entries = [c for c in bill["components"] if file_names([c])[:1] == [file_name]]
+    if len(entries) != 1:
+        return [f"the bill has {len(entries)} entries for {file_name}"]
+    problems = []
+    hashes = {h["alg"]: h["content"] for h in entries[0]["hashes"]}
+    for algorithm in ("SHA-256", "SHA-512"):
+        actual = hashlib.new(algorithm.replace("-", "").lower(), program)
+        if hashes.get(algorithm) != actual.hexdigest():
+            problems.append(f"the bill's {algorithm} is not the program's")
+    billed = file_names(entries[0]["components"])
+    if sorted(billed) != sorted(linked):
+        problems.append("bill and link map differ: only in the bill "
+                        f"{sorted(set(billed) - linked)}, only in the map "
+                        f"{sorted(linked - set(billed))}")
+    return problems
 
 
 def check_control_flow_guard(pe: pefile.PE,

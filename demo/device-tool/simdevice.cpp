@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 The install authors
+// SPDX-License-Identifier: MIT
 // simdevice: registers simulated root-enumerated Plug and Play devices and
 // shows which driver they are bound to.
 //   simdevice add <hardware-id>    register a device that reports the ID
