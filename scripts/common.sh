@@ -37,6 +37,11 @@ readonly BINFMT_MISC=/proc/sys/fs/binfmt_misc
 # The name of the binfmt_misc entry that runs aarch64 programs for the suite.
 readonly AARCH64_BINFMT=install-exe-aarch64
 readonly BUILD_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/cmake"
+readonly APT_LOG="$(dirname "$BUILD_SCRIPTS")/build/apt.log"
+# What an install through apt takes here, roughly: a fixed part, and a part
+# per package (in tenths of a second), downloads included.
+readonly APT_SECONDS_FIXED=10
+readonly APT_TENTHS_PER_PACKAGE=3
 readonly PRIVATE_APT="$BUILD_SCRIPTS/private-apt.sh"
 source "$BUILD_SCRIPTS/cache-root.sh"
 
@@ -44,19 +49,36 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# Installs those of the given packages that are not installed yet.
+# Installs those of the given packages that are not installed yet. apt's
+# own output goes to APT_LOG; it is shown in part if apt fails.
 install_packages() {
-  local missing=() package
+  local missing=() package count
   for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
       missing+=("$package")
     fi
   done
-  if [ "${#missing[@]}" -gt 0 ]; then
-    echo "Installing ${missing[*]}"
-    as_root apt-get update -q
-    as_root env DEBIAN_FRONTEND=noninteractive \
-      apt-get install -y -q --no-install-recommends "${missing[@]}"
+  [ "${#missing[@]}" -gt 0 ] || return 0
+  mkdir -p "$(dirname "$APT_LOG")"
+  apt_logged update || return 1
+  # How many packages apt will install, dependencies included.
+  count=$(apt-get install -s --no-install-recommends "${missing[@]}" \
+    2>/dev/null | grep -c '^Inst ') || true
+  echo "Installing ${missing[*]} with apt, $count packages in all with" \
+    "their dependencies: about $((APT_SECONDS_FIXED + count * APT_TENTHS_PER_PACKAGE / 10)) s" \
+    "(apt's output: $APT_LOG)"
+  apt_logged install -y --no-install-recommends "${missing[@]}"
+}
+
+# Runs apt-get as root with its output appended to APT_LOG; on failure,
+# shows the log's last lines and where it is.
+apt_logged() {
+  echo "== apt-get $*" >>"$APT_LOG"
+  if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" \
+    >>"$APT_LOG" 2>&1; then
+    tail -n 20 "$APT_LOG" >&2
+    echo "apt-get $1 failed; its whole output is in $APT_LOG" >&2
+    return 1
   fi
 }
 

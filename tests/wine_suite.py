@@ -348,6 +348,10 @@ REPORT_CASES = [
 ]
 
 
+# A program that does nothing, started to have Wine set up a new prefix.
+PREFIX_SETUP = ["cmd.exe", "/c", "exit"]
+
+
 class Wine:
     """A throwaway Wine prefix inside the build tree, and the loader that
     starts one architecture's programs in it on this host."""
@@ -379,16 +383,22 @@ class Wine:
         subprocess.run([self.server, "--persistent"], env=self.env, check=True)
         # No Mono or Gecko: nothing here needs them, and they would be fetched.
         env = dict(self.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
+        # The first program started in a new prefix has Wine set it up
+        # (wineboot --init, which starts its services) before it runs, so
+        # that program does nothing itself. Asking for wineboot --init
+        # would set it up a second time, and the second service manager
+        # that starts then holds later 32-bit device installs up to 21 s.
         # Its output goes to a file: Wine's services, started on the way,
-        # keep a pipe open long after wineboot has finished.
+        # keep a pipe open long after the program has finished.
         with tempfile.TemporaryFile() as log:
-            boot = subprocess.run([self.loader, "wineboot", "--init"],
-                                  env=env, stdout=log, stderr=log, check=False)
+            boot = subprocess.run([self.loader, *PREFIX_SETUP], env=env,
+                                  stdout=log, stderr=log, check=False)
             if boot.returncode != 0:
                 log.seek(0)
                 output = log.read().decode(errors="replace")
-                raise SystemExit(f"{self.loader} wineboot --init failed with "
-                                 f"status {boot.returncode}:\n{output}")
+                raise SystemExit(f"{self.loader} {' '.join(PREFIX_SETUP)} "
+                                 f"failed with status {boot.returncode}:\n"
+                                 f"{output}")
 
     def shut_down(self) -> None:
         subprocess.run([self.server, "--kill"], env=self.env, check=False)
