@@ -50,7 +50,7 @@ install_x64_prerequisites
 cmake --preset "$PRESET" >/dev/null
 cmake --build --preset "$PRESET"
 
-step "Creating a throwaway Wine prefix in $WINEPREFIX (about 20 s)"
+step "Creating a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
 loader_choice=$(wine_loader x64 "$BUILD_DIR")
 { read -r _ && read -r WINE && read -r WINESERVER; } <<<"$loader_choice"
 readonly WINE WINESERVER
