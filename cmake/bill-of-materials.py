@@ -125,7 +125,7 @@ class Runtime:
 
     def component(self, ref: str, name: str, license_expression: str,
                   description: str, objects: List[dict]) -> dict:
-        component = {
+        return {
             "type": "library",
             "bom-ref": ref,
             "supplier": {"name": "Debian"},
@@ -138,7 +138,6 @@ class Runtime:
             "properties": [prop("install:notice", RUNTIME_NOTICE)],
             "components": objects,
         }
-        return component
 
     def pedigree(self) -> dict:
         if self.binary is None:
