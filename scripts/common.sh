@@ -60,7 +60,11 @@ install_packages() {
   done
   [ "${#missing[@]}" -gt 0 ] || return 0
   mkdir -p "$(dirname "$APT_LOG")"
-  apt_logged update || return 1
+  # The package lists, once per run of the script.
+  if [ -z "${APT_LISTS_UPDATED:-}" ]; then
+    apt_logged update || return 1
+    APT_LISTS_UPDATED=1
+  fi
   # How many packages apt will install, dependencies included.
   count=$(apt-get install -s --no-install-recommends "${missing[@]}" \
     2>/dev/null | grep -c '^Inst ') || true
