@@ -11,8 +11,12 @@
 # below, with the runtime's notice from the source. Its missing __chkstk is
 # the project's own, in runtime/.
 #   usage: arm64-runtime.sh
-# The folder is a cache outside any build tree, keyed by the source version
-# and by this recipe; INSTALLER_RUNTIME_CACHE chooses where the caches go.
+# The source is Debian's source package where the archive serves it whole,
+# otherwise its upstream tarball, checked against the SHA-256 that the
+# release's signed Sources index gives; the file origin.txt in the folder
+# says which. The folder is a cache outside any build tree, keyed by the
+# source version, the compiler's version and this recipe;
+# INSTALLER_RUNTIME_CACHE chooses where the caches go.
 set -eu
 
 readonly TRIPLET=aarch64-w64-mingw32
@@ -23,8 +27,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/cache-root.sh"
 version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
 cache_root=$(installer_cache_root)
-recipe=$(cat "$0" "$here/private-apt.sh" |
-  sha256sum | cut -c1-12)
+recipe=$({
+  cat "$0" "$here/private-apt.sh" "$here/debian-release.sh"
+  dpkg-query -W -f='${Package} ${Version}\n' clang-19 llvm-19
+} | sha256sum | cut -c1-12)
 runtime="$cache_root/mingw-w64-$TRIPLET-$version-$recipe"
 if [ -f "$runtime/complete" ]; then
   echo "$runtime"
@@ -49,11 +55,28 @@ failed() {
 }
 trap failed EXIT
 
-# The source, through a deb-src line of a private apt set-up.
+# The source, through a deb-src line of a private apt set-up: the whole
+# source package, or else its upstream tarball alone.
 mkdir -p "$work/source"
 sh "$here/private-apt.sh" "$work/apt" deb-src update >&2
-(cd "$work/source" &&
-  sh "$here/private-apt.sh" "$work/apt" deb-src source "mingw-w64=$version") >&2
+if (cd "$work/source" &&
+  sh "$here/private-apt.sh" "$work/apt" deb-src source "mingw-w64=$version") >&2; then
+  origin="Debian's mingw-w64 $version source package"
+else
+  say "the archive does not serve the whole mingw-w64 $version source package;" \
+    "building from its upstream tarball" 2>&3
+  # Each line: 'address' name size SHA256:digest, from the signed index.
+  tarball=$(sh "$here/private-apt.sh" "$work/apt" deb-src source --print-uris \
+    "mingw-w64=$version" | grep "^'[^']*\.orig\.tar\.[a-z0-9]*'" | head -n 1)
+  set -- $tarball
+  [ "$#" -eq 4 ] || { echo "no upstream tarball of mingw-w64 $version" >&2; exit 1; }
+  /usr/lib/apt/apt-helper download-file "$(echo "$1" | tr -d "'")" \
+    "$work/$2" "$4" >&2
+  tar -xf "$work/$2" -C "$work/source"
+  origin="the upstream tarball $2 of Debian's mingw-w64 $version source package,
+without Debian's changes (the archive served no whole source package), its
+${4%%:*} checked against the release's signed Sources index: ${4#*:}"
+fi
 
 # The runtime's configure looks for the headers under <sysroot>/include.
 mkdir -p "$work/sysroot" "$work/build"
@@ -87,6 +110,7 @@ ln -s "$HEADERS" "$runtime.new/include"
 # package has it.
 cp "$work"/source/mingw-w64-*/COPYING.MinGW-w64-runtime/COPYING.MinGW-w64-runtime.txt \
   "$runtime.new/"
+echo "$origin" >"$runtime.new/origin.txt"
 echo "$version" >"$runtime.new/complete"
 rm -rf "$runtime"
 mv "$runtime.new" "$runtime"

@@ -38,7 +38,6 @@ IMPORT_LIBRARY_LICENSE = "ZPL-2.1"
 RUNTIME_NOTICE = "COPYING.MinGW-w64-runtime.txt"
 RUNTIME_SOURCE_PACKAGE = "mingw-w64"
 RUNTIME_SOURCE_VERSION_FROM = "mingw-w64-common"
-DISTRIBUTION = "bookworm"
 # Loaded at run time by full path from the system directory, so no import
 # names it.
 LOADED_LIBRARIES = ["newdev.dll"]
@@ -50,9 +49,14 @@ PROJECT_OBJECT = re.compile(r"^CMakeFiles/[^/]+\.dir/(.+)$")
 DLLIMPORT = "__declspec(dllimport) "
 
 
-def debian_purl(package: str, version: str, arch: str) -> str:
+# What the arm64 runtime's recipe writes about the source it built from.
+RUNTIME_ORIGIN = "origin.txt"
+
+
+def debian_purl(package: str, version: str, arch: str,
+                distribution: str) -> str:
     return (f"pkg:deb/debian/{package}@{quote(version, safe='.-_~')}"
-            f"?arch={arch}&distro={DISTRIBUTION}")
+            f"?arch={arch}&distro={distribution}")
 
 
 def prop(name: str, value: str) -> Dict[str, str]:
@@ -113,6 +117,7 @@ class Runtime:
         self.binary_package = options.runtime_package
         self.binary = toolchain.get(options.runtime_package)
         self.built_by = options.runtime_built_by
+        self.distribution = options.distribution
         self.archive_of: Dict[str, str] = {}
         for library in options.library:
             archive = f"lib{library}.a"
@@ -133,7 +138,8 @@ class Runtime:
             "version": self.version,
             "description": description,
             "licenses": [{"expression": license_expression}],
-            "purl": debian_purl(RUNTIME_SOURCE_PACKAGE, self.version, "source"),
+            "purl": debian_purl(RUNTIME_SOURCE_PACKAGE, self.version,
+                                "source", self.distribution),
             "pedigree": self.pedigree(),
             "properties": [prop("install:notice", RUNTIME_NOTICE)],
             "components": objects,
@@ -141,15 +147,18 @@ class Runtime:
 
     def pedigree(self) -> dict:
         if self.binary is None:
+            origin = " ".join((self.lib.parent / RUNTIME_ORIGIN).read_text()
+                              .split())
             return {"notes": f"Built by this project's {self.built_by} with "
-                             "clang from Debian's mingw-w64 source package "
-                             f"{self.version}, which has no arm64 binaries."}
+                             f"clang from {origin}. Debian has no arm64 "
+                             "binaries of it."}
         version, arch = self.binary
         return {"ancestors": [{
             "type": "library",
             "name": self.binary_package,
             "version": version,
-            "purl": debian_purl(self.binary_package, version, arch),
+            "purl": debian_purl(self.binary_package, version, arch,
+                                self.distribution),
         }]}
 
 
@@ -308,11 +317,11 @@ def read_toolchain(path: Path) -> Dict[str, tuple]:
     return toolchain
 
 
-def formulation(toolchain: Dict[str, tuple]) -> List[dict]:
+def formulation(toolchain: Dict[str, tuple], distribution: str) -> List[dict]:
     return [{"bom-ref": "toolchain", "components": [
         {"type": "application", "bom-ref": f"toolchain:{package}",
          "name": package, "version": version,
-         "purl": debian_purl(package, version, arch)}
+         "purl": debian_purl(package, version, arch, distribution)}
         for package, (version, arch) in sorted(toolchain.items())]}]
 
 
@@ -354,7 +363,8 @@ def bill(options: argparse.Namespace) -> dict:
         "metadata": metadata,
         "components": [program_component(
             program, program_contents(program, runtime, source_dir, generated),
-            options.version, supplier) for program in programs] + system,
+            options.program_version, supplier) for program in programs]
+        + system,
         "dependencies": [
             {"ref": "package", "dependsOn": [p.ref() for p in programs]},
             *[{"ref": p.ref(), "dependsOn": [library["bom-ref"]
@@ -365,7 +375,7 @@ def bill(options: argparse.Namespace) -> dict:
               for p in programs],
             *[{"ref": library["bom-ref"]} for library in system],
         ],
-        "formulation": formulation(toolchain),
+        "formulation": formulation(toolchain, options.distribution),
     }
 
 
@@ -382,6 +392,10 @@ def main() -> int:
     parser.add_argument("--output", required=True)
     parser.add_argument("--name", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--program-version", required=True,
+                        help="the version the programs carry")
+    parser.add_argument("--distribution", required=True,
+                        help="the codename of the Debian release building")
     parser.add_argument("--architecture", required=True)
     parser.add_argument("--package-file", required=True)
     parser.add_argument("--supplier", default="")

@@ -1,9 +1,11 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
 # What a rebuilder needs to make the same bytes: the source commit, the time
-# stamped into the packages, and the exact toolchain packages that built this
-# architecture (INSTALLER_TOOLCHAIN_PACKAGES, from the toolchain file). Sets
-# INSTALLER_SOURCE_DATE_EPOCH and writes BUILDINFO.txt into the build tree,
+# stamped into the packages, the Debian release that built them, and the
+# exact toolchain packages that built this architecture
+# (INSTALLER_TOOLCHAIN_PACKAGES, from the toolchain file). Sets
+# INSTALLER_SOURCE_DATE_EPOCH and INSTALLER_DEBIAN_CODENAME, and writes
+# BUILDINFO.txt into the build tree,
 # and beside it toolchain.txt for the bill of materials: a line of package,
 # version and architecture for each toolchain package that dpkg knows.
 # Nothing in it depends on when, where or by whom it is built.
@@ -56,6 +58,17 @@ endif()
 message(STATUS "Package timestamps: ${INSTALLER_SOURCE_DATE_EPOCH}, "
   "${epoch_origin}")
 
+# The release, from /etc/os-release: each Debian release has its own
+# toolchain, so programs built on two releases differ.
+cmake_host_system_information(RESULT os_id QUERY DISTRIB_ID)
+cmake_host_system_information(RESULT INSTALLER_DEBIAN_CODENAME
+  QUERY DISTRIB_VERSION_CODENAME)
+cmake_host_system_information(RESULT debian_release QUERY DISTRIB_PRETTY_NAME)
+if(NOT os_id STREQUAL debian OR NOT INSTALLER_DEBIAN_CODENAME)
+  message(FATAL_ERROR "The build needs a Debian release's own packages, and "
+    "/etc/os-release names no Debian release")
+endif()
+
 set(toolchain "")
 set(toolchain_packages "")
 foreach(package IN LISTS INSTALLER_TOOLCHAIN_PACKAGES ITEMS cmake)
@@ -75,13 +88,18 @@ foreach(package IN LISTS INSTALLER_TOOLCHAIN_PACKAGES ITEMS cmake)
 endforeach()
 
 if(ARM64_RUNTIME)
+  file(READ ${ARM64_RUNTIME}/origin.txt runtime_origin)
+  string(REGEX REPLACE "[ \n]+" " " runtime_origin "${runtime_origin}")
+  string(STRIP "${runtime_origin}" runtime_origin)
   string(APPEND toolchain "  the arm64 MinGW-w64 runtime, built by "
-    "cmake/arm64-runtime.sh from Debian's mingw-w64 source ${runtime_source}\n")
+    "cmake/arm64-runtime.sh from ${runtime_origin}\n")
 endif()
 
 file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt
   "install ${PROJECT_VERSION} for windows-${INSTALLER_ARCHITECTURE}\n"
   "source commit: ${source_commit}\n"
+  "programs' version: ${INSTALLER_PROGRAM_VERSION}\n"
   "SOURCE_DATE_EPOCH: ${INSTALLER_SOURCE_DATE_EPOCH}\n"
-  "toolchain (Debian 12 packages):\n${toolchain}")
+  "built on: ${debian_release}; a rebuild needs the same release\n"
+  "toolchain (Debian ${INSTALLER_DEBIAN_CODENAME} packages):\n${toolchain}")
 file(WRITE ${CMAKE_BINARY_DIR}/toolchain.txt "${toolchain_packages}")

@@ -48,14 +48,15 @@ if(NOT EXISTS ${MINGW_SYSROOT}/lib/crtbegin.o)
   endforeach()
   string(APPEND link_flags " -B${crt_ends}")
 endif()
-set(CMAKE_EXE_LINKER_FLAGS_INIT ${link_flags})
-set(CMAKE_SHARED_LINKER_FLAGS_INIT ${link_flags})
 set(MINGW_LINK_LIBRARIES mingw32 mingwex msvcrt kernel32)
 list(TRANSFORM MINGW_LINK_LIBRARIES PREPEND -l OUTPUT_VARIABLE link_libraries)
 list(JOIN link_libraries " " link_libraries)
+# These flags go with the standard libraries, which only the toolchain
+# sets, rather than into CMAKE_EXE_LINKER_FLAGS, which a user's
+# -DCMAKE_EXE_LINKER_FLAGS would replace: a user's flags add to them.
 foreach(language C CXX)
   set(CMAKE_${language}_STANDARD_LIBRARIES
-    "-Wl,--start-group ${link_libraries} -Wl,--end-group")
+    "${link_flags} -Wl,--start-group ${link_libraries} -Wl,--end-group")
 endforeach()
 # Programs need the project's own __chkstk (___chkstk_ms on x86 and x64) to
 # link, so the compiler checks build libraries.

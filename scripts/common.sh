@@ -44,6 +44,7 @@ readonly APT_SECONDS_FIXED=10
 readonly APT_TENTHS_PER_PACKAGE=3
 readonly PRIVATE_APT="$BUILD_SCRIPTS/private-apt.sh"
 source "$BUILD_SCRIPTS/cache-root.sh"
+source "$BUILD_SCRIPTS/debian-release.sh"
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -65,6 +66,7 @@ install_packages() {
     apt_logged update || return 1
     APT_LISTS_UPDATED=1
   fi
+  require_available "${missing[@]}" || return 1
   # How many packages apt will install, dependencies included.
   count=$(apt-get install -s --no-install-recommends "${missing[@]}" \
     2>/dev/null | grep -c '^Inst ') || true
@@ -72,6 +74,21 @@ install_packages() {
     "their dependencies: about $((APT_SECONDS_FIXED + count * APT_TENTHS_PER_PACKAGE / 10)) s" \
     "(apt's output: $APT_LOG)"
   apt_logged install -y --no-install-recommends "${missing[@]}"
+}
+
+# Fails, naming them in one line, when this release's archive lacks any of
+# the given packages: a later release may have dropped one.
+require_available() {
+  local package lacking=()
+  for package in "$@"; do
+    if ! apt-cache show --no-all-versions "$package" >/dev/null 2>&1; then
+      lacking+=("$package")
+    fi
+  done
+  [ "${#lacking[@]}" -gt 0 ] || return 0
+  echo "Debian $(debian_codename) has no package ${lacking[*]}, which the" \
+    "build needs" >&2
+  return 1
 }
 
 # Runs apt-get as root with its output appended to APT_LOG; on failure,

@@ -449,10 +449,15 @@ class Suite:
         self.skipped = 0
         self.case_number = 0
 
-    def check(self, label: str, problems: List[str]) -> None:
+    def check(self, label: str, problems: List[str],
+              result: Optional[subprocess.CompletedProcess] = None) -> None:
+        """Counts and prints a case's outcome; for a failed case, also what
+        Wine printed on standard error while running its program."""
         if problems:
             self.failed += 1
             print(f"FAIL {label}")
+            if result is not None and result.stderr:
+                problems.append(f"standard error {result.stderr!r}")
             for problem in problems:
                 print("     " + problem)
         else:
@@ -496,7 +501,7 @@ class Suite:
                 problems.append(f"update got {actual!r}, expected {expected!r}")
         elif record.exists():
             problems.append(f"update was called: {record.read_bytes()!r}")
-        self.check(f"{deliverable}: {case.name}", problems)
+        self.check(f"{deliverable}: {case.name}", problems, result)
 
     @contextlib.contextmanager
     def unloadable_system_newdev(self):
@@ -626,7 +631,8 @@ class Suite:
             result = self.wine.run(str(checker), [code, "Op"],
                                    self.new_case_folder(), {})
             self.check(f"report_failure: code {code}",
-                       compare_output(result, b"Op FAILURE: " + text, 0))
+                       compare_output(result, b"Op FAILURE: " + text, 0),
+                       result)
 
     def run_hardening_cases(self) -> None:
         checker = str(self.build_dir / "tests" / "stack_guard_check.exe")
@@ -641,7 +647,7 @@ class Suite:
                 str(self.build_dir / "tests" / f"{program}.exe"), args,
                 self.new_case_folder(), {})
             self.check(f"{program} {' '.join(args)}",
-                       compare_output(result, stdout, status))
+                       compare_output(result, stdout, status), result)
 
     def run_device_installer_case(self, deliverable: str,
                                   case: DeviceInstallerCase) -> None:
@@ -687,7 +693,7 @@ class Suite:
             problems.append(f"payload not copied to {copied}")
         if loads.exists():
             problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
-        self.check(f"{deliverable}: {case.name}", problems)
+        self.check(f"{deliverable}: {case.name}", problems, result)
 
 
 def link_map_objects(link_map: str) -> set:

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
+# Runs the README's two commands, scripts/demo.sh and then scripts/test.sh,
+# as root in a fresh clone of this checkout's HEAD, inside a fresh minimal
+# root of a Debian suite (stable unless given: Debian's current release).
+# The root is made by mmdebstrap from the archive this system's apt uses,
+# with git and ca-certificates only, as a newcomer's machine would be.
+#   usage: fresh-root-check.sh [suite]
+# Everything runs in a mount namespace of its own: what the script mounts
+# there is unmounted when it ends, however it ends, and the root is removed
+# only when nothing is mounted inside it.
+set -Eeuo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+source cmake/debian-release.sh
+
+readonly SUITE=${1:-stable}
+readonly WORK=$PWD/build/fresh-root
+readonly ROOT=$WORK/$SUITE
+readonly CLONE=/root/install # the project's clone, inside the root
+readonly BASE_PACKAGES=git,ca-certificates
+readonly BUILDER_PACKAGES=(mmdebstrap)
+
+stage_times=()
+# Runs one stage, a command, and says how long it took.
+stage() {
+  local name=$1 start=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  stage_times+=("$name: $((SECONDS - start)) s")
+  echo "== $name took $((SECONDS - start)) s"
+}
+
+# The host's own apt proxy settings, for the root's apt too.
+proxy_options() {
+  apt-config dump --format '--aptopt=%f "%v";%n' \
+    Acquire::http::Proxy Acquire::https::Proxy
+}
+
+make_root() {
+  local archive options
+  archive=$(debian_archive "$(debian_codename)")
+  if [ -z "$archive" ]; then
+    echo "The system's apt sources name no Debian archive to make the root from" >&2
+    return 1
+  fi
+  mapfile -t options < <(proxy_options)
+  mmdebstrap --quiet --variant=minbase --include="$BASE_PACKAGES" \
+    "${options[@]}" "$SUITE" "$ROOT" "$archive"
+  cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
+  git clone --quiet "$PWD" "$ROOT$CLONE"
+  echo "$(. "$ROOT/etc/os-release" && echo "$PRETTY_NAME") in $ROOT," \
+    "with a clone of $(git rev-parse --short HEAD)"
+}
+
+# Runs a command in the root as a newcomer's root shell would, in a mount
+# namespace that holds the root's /proc, /sys and /dev while it runs. The
+# suite's aarch64 registration is the kernel's, not the namespace's, so it
+# is taken back first.
+in_root() {
+  unshare --mount --propagation private -- bash -c '
+    set -e
+    root=$1 registration=$1$2
+    shift 2
+    leave() {
+      [ ! -e "$registration" ] || echo -1 >"$registration"
+      umount --recursive --lazy "$root/proc" "$root/sys" "$root/dev"
+    }
+    trap leave EXIT
+    mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
+    mount --rbind /dev "$root/dev"
+    chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" \
+      PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+  ' in-root "$ROOT" "$BINFMT_MISC/$AARCH64_BINFMT" "$@"
+}
+
+# Ends whatever still runs in the root (a Wine server, say), and removes
+# the root when nothing is mounted inside it.
+remove_root() {
+  local link
+  for link in /proc/[0-9]*/root; do
+    if [ "$(readlink "$link" 2>/dev/null)" = "$ROOT" ]; then
+      kill -KILL "$(basename "$(dirname "$link")")" 2>/dev/null || true
+    fi
+  done
+  if grep -qF " $ROOT/" /proc/self/mountinfo; then
+    echo "Something is still mounted inside $ROOT: it is left in place" >&2
+    return 1
+  fi
+  rm -rf "$ROOT"
+}
+
+clean_up() {
+  local status=$?
+  trap - EXIT INT TERM
+  remove_root || status=1
+  [ "${#stage_times[@]}" -eq 0 ] || echo "Stage times: $(printf '%s; ' "${stage_times[@]}")"
+  exit "$status"
+}
+
+trap clean_up EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+start=$SECONDS
+stage "Installing what makes a root" install_packages "${BUILDER_PACKAGES[@]}"
+remove_root
+mkdir -p "$WORK"
+stage "Making a minimal Debian $SUITE root" make_root
+stage "scripts/demo.sh in the root" in_root bash -c "cd $CLONE && scripts/demo.sh"
+stage "scripts/test.sh in the root" in_root bash -c "cd $CLONE && scripts/test.sh"
+echo "Both commands passed in a fresh Debian $SUITE root in $((SECONDS - start)) s"
