@@ -60,11 +60,16 @@ message(STATUS "Package timestamps: ${INSTALLER_SOURCE_DATE_EPOCH}, "
 
 # The release, from /etc/os-release: each Debian release has its own
 # toolchain, so programs built on two releases differ.
-cmake_host_system_information(RESULT os_id QUERY DISTRIB_ID)
-cmake_host_system_information(RESULT INSTALLER_DEBIAN_CODENAME
-  QUERY DISTRIB_VERSION_CODENAME)
-cmake_host_system_information(RESULT debian_release QUERY DISTRIB_PRETTY_NAME)
-if(NOT os_id STREQUAL debian OR NOT INSTALLER_DEBIAN_CODENAME)
+# (CMake's own query reads the sysroot's, which is Windows'.)
+file(STRINGS /etc/os-release os_release
+  REGEX "^(ID|VERSION_CODENAME|PRETTY_NAME)=")
+foreach(line IN LISTS os_release)
+  string(REGEX MATCH "^([A-Z_]+)=\"?([^\"]*)\"?$" line "${line}")
+  set(os_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+set(INSTALLER_DEBIAN_CODENAME "${os_VERSION_CODENAME}")
+set(debian_release "${os_PRETTY_NAME}")
+if(NOT os_ID STREQUAL debian OR NOT INSTALLER_DEBIAN_CODENAME)
   message(FATAL_ERROR "The build needs a Debian release's own packages, and "
     "/etc/os-release names no Debian release")
 endif()

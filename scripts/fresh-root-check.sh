@@ -33,10 +33,13 @@ stage() {
   echo "== $name took $((SECONDS - start)) s"
 }
 
-# The host's own apt proxy settings, for the root's apt too.
+# The host's own apt proxy settings, for the root's apt too: a line each.
 proxy_options() {
-  apt-config dump --format '--aptopt=%f "%v";%n' \
-    Acquire::http::Proxy Acquire::https::Proxy
+  local setting value
+  for setting in Acquire::http::Proxy Acquire::https::Proxy; do
+    value=$(apt-config shell value "$setting" | sed -n "s/^value='\(.*\)'$/\1/p")
+    [ -z "$value" ] || echo "--aptopt=$setting \"$value\""
+  done
 }
 
 make_root() {
