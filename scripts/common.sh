@@ -201,7 +201,7 @@ SCRIPT
 # process Wine starts inherits. Prints the folder. Its callers take its
 # output, where errors do not end the shell, so each step is checked.
 set_up_arm64_wine() {
-  local version folder package
+  local version folder package directory
   version=$(dpkg-query -W -f='${Version}' wine64)
   folder="$(installer_cache_root)/wine-arm64-$version"
   if [ -f "$folder/complete" ]; then
@@ -220,6 +220,13 @@ set_up_arm64_wine() {
     "wine64=$version" >/dev/null || return 1
   for package in "$folder"/apt/archives/*.deb; do
     dpkg-deb -x "$package" "$folder/root" || return 1
+  done
+  # The merged /usr that Debian's systems have, where a release's packages
+  # ship only under /usr (the emulator looks for /lib/ld-linux-aarch64.so.1).
+  for directory in lib bin sbin; do
+    if [ ! -e "$folder/root/$directory" ]; then
+      ln -s "usr/$directory" "$folder/root/$directory"
+    fi
   done
   rm -rf "$folder/apt"
   # Debian's wineserver script names the host's server by absolute path.

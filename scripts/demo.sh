@@ -14,6 +14,8 @@ readonly HARDWARE_ID='ZORQBUS\COMPORT&VID_0403&PID_6001'
 readonly PACKAGE_DIR='C:\ZorqDriver'
 readonly INF_NAME=zorqport.inf
 readonly BOOT_LOG="$BUILD_DIR/demo-wineboot.log"
+# What Wine itself prints while the demo's programs run, which is not theirs.
+readonly WINE_LOG="$BUILD_DIR/demo-wine.log"
 
 export WINEPREFIX="$BUILD_DIR/demo-prefix"
 export WINEDEBUG=-all
@@ -38,12 +40,20 @@ report_failure() {
     echo "its output ($step_log):" >&2
     sed 's/^/  /' "$step_log" >&2
   fi
+  if [ -s "$WINE_LOG" ]; then
+    echo "Wine's own messages, last lines ($WINE_LOG):" >&2
+    tail -n 20 "$WINE_LOG" | sed 's/^/  /' >&2
+  fi
   exit "$status"
 }
 trap 'report_failure $? "$BASH_COMMAND"' ERR
 
-# Wine writes CR LF line ends; show the lines as plain text.
-wine_run() { "$WINE" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# Wine writes CR LF line ends; show the lines as plain text. What Wine
+# prints on standard error goes to its log.
+wine_run() {
+  "$WINE" "$@" 2>>"$WINE_LOG" | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
 
 step "Installing prerequisites and building"
 install_x64_prerequisites
@@ -55,7 +65,7 @@ loader_choice=$(wine_loader x64 "$BUILD_DIR")
 { read -r _ && read -r WINE && read -r WINESERVER; } <<<"$loader_choice"
 readonly WINE WINESERVER
 trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
-rm -rf "$WINEPREFIX"
+rm -rf "$WINEPREFIX" "$WINE_LOG"
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p
 step_log=$BOOT_LOG

@@ -131,15 +131,49 @@ run_reuse_lint() {
 }
 
 # The runtime's notice that the packages carry is the file of the source
-# package the runtime comes from, which the arm64 runtime's build keeps.
+# of the runtime version linked, which the arm64 runtime's build keeps, and
+# cmake/runtime-notices.txt, which the x86 and x64 builds go by, records
+# that source's notice.
 check_runtime_notice() {
   echo "== The MinGW-w64 runtime's notice"
-  local notice=packaging/COPYING.MinGW-w64-runtime.txt source
-  source="$(sh cmake/arm64-runtime.sh)/COPYING.MinGW-w64-runtime.txt"
-  cmp "$notice" "$source"
-  echo "$notice is the file of Debian's mingw-w64" \
-    "$(dpkg-query -W -f='${Version}' mingw-w64-common) source package"
+  local notice=packaging/COPYING.MinGW-w64-runtime.txt runtime version recorded
+  runtime=$(sh cmake/arm64-runtime.sh)
+  version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
+  cmp "$notice" "$runtime/COPYING.MinGW-w64-runtime.txt"
+  recorded=$(awk -v version="$version" '$1 == version { print $2 }' \
+    cmake/runtime-notices.txt)
+  if [ "$recorded" != "$(sha256sum <"$notice" | cut -d' ' -f1)" ]; then
+    echo "cmake/runtime-notices.txt records ${recorded:-nothing} for" \
+      "mingw-w64 $version, not the SHA-256 of its notice"
+    return 1
+  fi
+  echo "$notice is the notice of $(tr '\n' ' ' <"$runtime/origin.txt" |
+    sed 's/ *$//'), as cmake/runtime-notices.txt records"
 }
+
+# A user's linker flags add to the toolchain's, which the link cannot do
+# without: an x64 program linked with a stack reserve given on the command
+# line carries it.
+check_user_linker_flags() {
+  echo "== A user's linker flags"
+  local work=build/user-linker-flags reserve
+  rm -rf "$work"
+  cmake --preset windows-x64 -B "$work" -DBUILD_TESTING=OFF \
+    "-DCMAKE_EXE_LINKER_FLAGS=-Wl,--stack,$USER_STACK_RESERVE" >/dev/null
+  cmake --build "$work" --target install_port_function >/dev/null
+  reserve=$(python3 -c 'import sys, pefile
+print(pefile.PE(sys.argv[1]).OPTIONAL_HEADER.SizeOfStackReserve)' \
+    "$work/port-function/install.exe")
+  if [ "$reserve" -ne "$USER_STACK_RESERVE" ]; then
+    echo "linked with a stack reserve of $reserve, not the" \
+      "$USER_STACK_RESERVE that CMAKE_EXE_LINKER_FLAGS asked for"
+    return 1
+  fi
+  echo "-DCMAKE_EXE_LINKER_FLAGS=-Wl,--stack,$USER_STACK_RESERVE: linked," \
+    "with the toolchain's own flags and that stack reserve"
+  rm -rf "$work"
+}
+readonly USER_STACK_RESERVE=3145728
 
 # Checks each package's bill of materials against the CycloneDX 1.6 JSON
 # schema with CycloneDX's own library, installed as the lock file pins it.
@@ -205,6 +239,7 @@ check_runtime_notice
 check_bills
 check_reproducible
 check_reconfigure
+check_user_linker_flags
 check_signing
 run_clang_tidy
 run_cppcheck

@@ -348,6 +348,22 @@ REPORT_CASES = [
 ]
 
 
+# Wine's fatal errors while it starts a program, before the program runs
+# (memory it cannot reserve, kernel32.dll it cannot load), print a line
+# "wine: ..." on standard error and end the process with status 1. The
+# programs here never write to standard error, and their own status 1 comes
+# with a line on standard output, so such a run is Wine's failure, not an
+# answer of the program, and the program is started again.
+WINE_FATAL_ERROR = re.compile(rb"^wine: .*", re.MULTILINE)
+WINE_FATAL_STATUS = 1
+START_ATTEMPTS = 3
+
+
+def wine_failed_to_start(result: subprocess.CompletedProcess) -> bool:
+    return (result.returncode == WINE_FATAL_STATUS and not result.stdout
+            and WINE_FATAL_ERROR.search(result.stderr) is not None)
+
+
 # A program that does nothing, started to have Wine set up a new prefix.
 PREFIX_SETUP = ["cmd.exe", "/c", "exit"]
 
@@ -405,6 +421,20 @@ class Wine:
 
     def run(self, program: str, args: List[str], cwd: Path,
             extra_env: dict) -> subprocess.CompletedProcess:
+        """Runs a program with its output captured; started again, and
+        said so, where Wine failed to start it."""
+        for _ in range(START_ATTEMPTS - 1):
+            result = self.run_once(program, args, cwd, extra_env)
+            if not wine_failed_to_start(result):
+                return result
+            error = WINE_FATAL_ERROR.search(result.stderr)[0]
+            print(f"     Wine failed to start {program} "
+                  f"({error.decode(errors='replace')}); starting it again",
+                  flush=True)
+        return self.run_once(program, args, cwd, extra_env)
+
+    def run_once(self, program: str, args: List[str], cwd: Path,
+                 extra_env: dict) -> subprocess.CompletedProcess:
         command = [self.loader, program] + args
         try:
             return subprocess.run(command, cwd=cwd,
