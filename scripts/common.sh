@@ -33,6 +33,12 @@ readonly WINE64_LOADER=/usr/lib/wine/wine64
 readonly WINE32_PRELOADER=/usr/lib/wine/wine-preloader.static
 readonly QEMU_I386=qemu-i386-static
 readonly QEMU_AARCH64=/usr/bin/qemu-aarch64-static
+# The processor the emulator presents to the arm64 Wine: an ARMv8.2 core of
+# the class of Windows on ARM PCs' first. Under qemu's default, every
+# optional extension at once, Debian 13's arm64 Wine 10 loops on illegal
+# instruction exceptions while it sets a prefix up (turning SVE or pointer
+# authentication off alone does not help).
+readonly QEMU_AARCH64_CPU=cortex-a76
 readonly BINFMT_MISC=/proc/sys/fs/binfmt_misc
 # The name of the binfmt_misc entry that runs aarch64 programs for the suite.
 readonly AARCH64_BINFMT=install-exe-aarch64
@@ -197,13 +203,16 @@ SCRIPT
 # private root in the cache: the same Wine version as the host's, fetched
 # with a private apt set-up, so nothing is installed system-wide. Beside the
 # root, the scripts wine64 and wineserver start the root's loader and server;
-# the emulator finds the root's libraries through QEMU_LD_PREFIX, which every
-# process Wine starts inherits. Prints the folder. Its callers take its
+# the emulator finds the root's libraries through QEMU_LD_PREFIX, and takes
+# its processor from QEMU_CPU, which every process Wine starts inherits. The
+# folder's name holds Wine's version and a digest of this function. Prints
+# the folder. Its callers take its
 # output, where errors do not end the shell, so each step is checked.
 set_up_arm64_wine() {
   local version folder package directory
   version=$(dpkg-query -W -f='${Version}' wine64)
-  folder="$(installer_cache_root)/wine-arm64-$version"
+  folder="$(installer_cache_root)/wine-arm64-$version-$(declare -f set_up_arm64_wine |
+    sha256sum | cut -c1-12)"
   if [ -f "$folder/complete" ]; then
     echo "$folder"
     return 0
@@ -232,11 +241,11 @@ set_up_arm64_wine() {
   # Debian's wineserver script names the host's server by absolute path.
   cat >"$folder/wineserver" <<SCRIPT
 #!/bin/sh
-QEMU_LD_PREFIX="$folder/root" exec "$folder/root/usr/lib/wine/wineserver64" -p0 "\$@"
+QEMU_LD_PREFIX="$folder/root" QEMU_CPU=$QEMU_AARCH64_CPU exec "$folder/root/usr/lib/wine/wineserver64" -p0 "\$@"
 SCRIPT
   cat >"$folder/wine64" <<SCRIPT
 #!/bin/sh
-export QEMU_LD_PREFIX="$folder/root"
+export QEMU_LD_PREFIX="$folder/root" QEMU_CPU=$QEMU_AARCH64_CPU
 exec "$folder/root/usr/lib/wine/wine64" "\$@"
 SCRIPT
   ln -sf "$folder/wineserver" "$folder/root/usr/lib/wine/wineserver"
