@@ -21,6 +21,9 @@ readonly ROOT=$WORK/$SUITE
 readonly CLONE=/root/install # the project's clone, inside the root
 readonly BASE_PACKAGES=git,ca-certificates
 readonly BUILDER_PACKAGES=(mmdebstrap)
+# Certificate authorities that the host's network adds, and so a machine on
+# it trusts (a proxy that inspects TLS, say): the root trusts them too.
+readonly LOCAL_AUTHORITIES=/usr/local/share/ca-certificates
 
 stage_times=()
 # Runs one stage, a command, and says how long it took.
@@ -34,6 +37,8 @@ stage() {
 }
 
 # The host's own apt proxy settings, for the root's apt too: a line each.
+# Like its name servers and local certificate authorities, they belong to
+# the network the root shares.
 proxy_options() {
   local setting value
   for setting in Acquire::http::Proxy Acquire::https::Proxy; do
@@ -53,6 +58,10 @@ make_root() {
   mmdebstrap --quiet --variant=minbase --include="$BASE_PACKAGES" \
     "${options[@]}" "$SUITE" "$ROOT" "$archive"
   cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
+  if compgen -G "$LOCAL_AUTHORITIES/*.crt" >/dev/null; then
+    cp "$LOCAL_AUTHORITIES"/*.crt "$ROOT$LOCAL_AUTHORITIES/"
+    chroot "$ROOT" update-ca-certificates >/dev/null
+  fi
   git clone --quiet "$PWD" "$ROOT$CLONE"
   echo "$(. "$ROOT/etc/os-release" && echo "$PRETTY_NAME") in $ROOT," \
     "with a clone of $(git rev-parse --short HEAD)"
