@@ -68,6 +68,7 @@ else
   # Each line: 'address' name size SHA256:digest, from the signed index.
   tarball=$(sh "$here/private-apt.sh" "$work/apt" deb-src source --print-uris \
     "mingw-w64=$version" | grep "^'[^']*\.orig\.tar\.[a-z0-9]*'" | head -n 1)
+  # shellcheck disable=SC2086 # the line's four fields
   set -- $tarball
   [ "$#" -eq 4 ] || { echo "no upstream tarball of mingw-w64 $version" >&2; exit 1; }
   /usr/lib/apt/apt-helper download-file "$(echo "$1" | tr -d "'")" \

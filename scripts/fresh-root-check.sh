@@ -26,14 +26,17 @@ readonly BUILDER_PACKAGES=(mmdebstrap)
 readonly LOCAL_AUTHORITIES=/usr/local/share/ca-certificates
 
 stage_times=()
+current_stage="" # and when it started: stage_start
 # Runs one stage, a command, and says how long it took.
 stage() {
-  local name=$1 start=$SECONDS
+  current_stage=$1
+  stage_start=$SECONDS
   shift
-  echo "== $name"
+  echo "== $current_stage"
   "$@"
-  stage_times+=("$name: $((SECONDS - start)) s")
-  echo "== $name took $((SECONDS - start)) s"
+  stage_times+=("$current_stage: $((SECONDS - stage_start)) s")
+  echo "== $current_stage took $((SECONDS - stage_start)) s"
+  current_stage=""
 }
 
 # The host's own apt proxy settings, for the root's apt too: a line each.
@@ -108,8 +111,14 @@ remove_root() {
 clean_up() {
   local status=$?
   trap - EXIT INT TERM
+  if [ -n "$current_stage" ]; then
+    stage_times+=("$current_stage: failed after $((SECONDS - stage_start)) s")
+  fi
   remove_root || status=1
-  [ "${#stage_times[@]}" -eq 0 ] || echo "Stage times: $(printf '%s; ' "${stage_times[@]}")"
+  if [ "${#stage_times[@]}" -gt 0 ]; then
+    local IFS=";"
+    echo "Stage times: ${stage_times[*]}" | sed 's/;/; /g'
+  fi
   exit "$status"
 }
 
