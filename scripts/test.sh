@@ -156,12 +156,16 @@ check_runtime_notice() {
 # line carries it.
 check_user_linker_flags() {
   echo "== A user's linker flags"
-  local work=build/user-linker-flags reserve
+  local work=build/user-linker-flags reserve output
   rm -rf "$work"
   cmake --preset windows-x64 -B "$work" -DBUILD_TESTING=OFF \
     "-DCMAKE_EXE_LINKER_FLAGS=-Wl,--stack,$USER_STACK_RESERVE" >/dev/null
-  cmake --build "$work" --target install_port_function >/dev/null
-  reserve=$(python3 -c 'import sys, pefile
+  if ! output=$(cmake --build "$work" --target install_port_function 2>&1); then
+    echo "$output" | tail -n 5
+    echo "the program does not link with a user's CMAKE_EXE_LINKER_FLAGS"
+    return 1
+  fi
+  reserve=$("$DEBIAN_PYTHON" -c 'import sys, pefile
 print(pefile.PE(sys.argv[1]).OPTIONAL_HEADER.SizeOfStackReserve)' \
     "$work/port-function/install.exe")
   if [ "$reserve" -ne "$USER_STACK_RESERVE" ]; then
@@ -174,6 +178,8 @@ print(pefile.PE(sys.argv[1]).OPTIONAL_HEADER.SizeOfStackReserve)' \
   rm -rf "$work"
 }
 readonly USER_STACK_RESERVE=3145728
+# The interpreter the build uses too, with Debian's python3-pefile.
+readonly DEBIAN_PYTHON=/usr/bin/python3
 
 # Checks each package's bill of materials against the CycloneDX 1.6 JSON
 # schema with CycloneDX's own library, installed as the lock file pins it.
