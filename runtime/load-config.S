@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: MIT
 // The load configuration and the Control Flow Guard pointers of every
 // program built with -mguard=cf. The platform compiler's runtime carries
-// them; the MinGW-w64 runtime (version 10, Debian 12's) has neither, and
+// them; the MinGW-w64 runtime (versions 10 and 12) has neither, and
 // without them the loader sees no guard at all.
 //
 // Guarded code calls through __guard_check_icall_fptr before each indirect

@@ -35,7 +35,7 @@ readonly QEMU_I386=qemu-i386-static
 readonly QEMU_AARCH64=/usr/bin/qemu-aarch64-static
 # The processor the emulator presents to the arm64 Wine: an ARMv8.2 core of
 # the class of Windows on ARM PCs' first. Under qemu's default, every
-# optional extension at once, Debian 13's arm64 Wine 10 loops on illegal
+# optional extension at once, the arm64 build of Wine 10 loops on illegal
 # instruction exceptions while it sets a prefix up (turning SVE or pointer
 # authentication off alone does not help).
 readonly QEMU_AARCH64_CPU=cortex-a76
