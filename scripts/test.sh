@@ -229,7 +229,13 @@ run_clang_tidy() {
 
 run_cppcheck() {
   echo "== cppcheck"
-  cppcheck --platform=win32A --library=windows \
+  # Later cppcheck versions follow only some branches unless told to follow
+  # all, and report that as a finding.
+  local thoroughness=()
+  if cppcheck --help | grep -q -- --check-level; then
+    thoroughness=(--check-level=exhaustive)
+  fi
+  cppcheck --platform=win32A --library=windows "${thoroughness[@]}" \
     --enable=warning,portability,performance --inline-suppr \
     --error-exitcode=1 --quiet \
     --project="$BUILD_DIR/compile_commands.json"
