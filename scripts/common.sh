@@ -205,14 +205,16 @@ SCRIPT
 # root, the scripts wine64 and wineserver start the root's loader and server;
 # the emulator finds the root's libraries through QEMU_LD_PREFIX, and takes
 # its processor from QEMU_CPU, which every process Wine starts inherits. The
-# folder's name holds Wine's version and a digest of this function. Prints
-# the folder. Its callers take its
-# output, where errors do not end the shell, so each step is checked.
+# folder's name holds Wine's version and a digest of this function and the
+# processor. Prints the folder. Its callers take its output, where errors do
+# not end the shell, so each step is checked.
 set_up_arm64_wine() {
   local version folder package directory
   version=$(dpkg-query -W -f='${Version}' wine64)
-  folder="$(installer_cache_root)/wine-arm64-$version-$(declare -f set_up_arm64_wine |
-    sha256sum | cut -c1-12)"
+  folder="$(installer_cache_root)/wine-arm64-$version-$({
+    declare -f set_up_arm64_wine
+    echo "$QEMU_AARCH64_CPU"
+  } | sha256sum | cut -c1-12)"
   if [ -f "$folder/complete" ]; then
     echo "$folder"
     return 0

@@ -13,7 +13,6 @@
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-source cmake/debian-release.sh
 
 readonly SUITE=${1:-stable}
 readonly WORK=$PWD/build/fresh-root
