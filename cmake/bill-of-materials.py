@@ -285,17 +285,17 @@ def program_component(program: Program, contents: List[dict], version: str,
         "name": f"install ({program.directory})",
         "version": version,
         "description": program.description,
-        "hashes": [
-            {"alg": "SHA-256",
-             "content": hashlib.sha256(program.data).hexdigest()},
-            {"alg": "SHA-512",
-             "content": hashlib.sha512(program.data).hexdigest()},
-        ],
+        "hashes": file_hashes(program.data),
         "licenses": [{"license": {"id": PROJECT_LICENSE}}],
         "properties": file_properties(program.file_name, True),
         "components": contents,
     })
     return component
+
+
+def file_hashes(data: bytes) -> List[Dict[str, str]]:
+    return [{"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()},
+            {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
 
 
 def system_library(name: str, imported: bool) -> dict:
@@ -315,6 +315,15 @@ def read_toolchain(path: Path) -> Dict[str, tuple]:
         package, version, arch = line.split()
         toolchain[package] = (version, arch)
     return toolchain
+
+
+def build_epoch(build_info: Path) -> int:
+    """The packages' time, as the build's BUILDINFO.txt gives it."""
+    match = re.search(r"^SOURCE_DATE_EPOCH: (\d+)$", build_info.read_text(),
+                      re.MULTILINE)
+    if not match:
+        raise SystemExit(f"{build_info} gives no SOURCE_DATE_EPOCH")
+    return int(match[1])
 
 
 def formulation(toolchain: Dict[str, tuple], distribution: str) -> List[dict]:
@@ -349,7 +358,8 @@ def bill(options: argparse.Namespace) -> dict:
     }
     if supplier:
         package = {"supplier": supplier, **package}
-    timestamp = datetime.fromtimestamp(int(options.epoch), timezone.utc)
+    timestamp = datetime.fromtimestamp(build_epoch(Path(options.build_info)),
+                                       timezone.utc)
     metadata = {"timestamp": timestamp.strftime("%Y-%m-%dT%H:%M:%SZ"),
                 "lifecycles": [{"phase": "build"}],
                 "authors": [{"name": PROJECT_AUTHORS}],
@@ -387,7 +397,29 @@ def with_serial_number(content: dict) -> dict:
             "serialNumber": serial.urn, **content}
 
 
+def rehash(bill_file: Path, package_dir: Path) -> None:
+    """Gives a written bill the hashes of its programs as they are now in
+    the package's folder (signed), and the serial number that follows."""
+    content = json.loads(bill_file.read_text())
+    del content["serialNumber"]
+    for component in content["components"]:
+        if component["type"] == "application":
+            name = next(p["value"] for p in component["properties"]
+                        if p["name"] == "bsi:component:filename")
+            component["hashes"] = file_hashes((package_dir / name).read_bytes())
+    bill_file.write_text(json.dumps(with_serial_number(content), indent=2)
+                         + "\n")
+
+
 def main() -> int:
+    if sys.argv[1:2] == ["--rehash"]:
+        parser = argparse.ArgumentParser(
+            description="Rehashes a package's bill for its signed programs")
+        parser.add_argument("--rehash", nargs=2, required=True,
+                            metavar=("BILL", "PACKAGE_DIR"))
+        bill_file, package_dir = parser.parse_args().rehash
+        rehash(Path(bill_file), Path(package_dir))
+        return 0
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--output", required=True)
     parser.add_argument("--name", required=True)
@@ -399,7 +431,8 @@ def main() -> int:
     parser.add_argument("--architecture", required=True)
     parser.add_argument("--package-file", required=True)
     parser.add_argument("--supplier", default="")
-    parser.add_argument("--epoch", required=True)
+    parser.add_argument("--build-info", required=True,
+                        help="BUILDINFO.txt, with the SOURCE_DATE_EPOCH")
     parser.add_argument("--source-dir", required=True)
     parser.add_argument("--toolchain", required=True)
     parser.add_argument("--archiver", required=True)

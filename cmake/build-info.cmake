@@ -1,62 +1,15 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# What a rebuilder needs to make the same bytes: the source commit, the time
-# stamped into the packages, the Debian release that built them, and the
-# exact toolchain packages that built this architecture
-# (INSTALLER_TOOLCHAIN_PACKAGES, from the toolchain file). Sets
-# INSTALLER_SOURCE_DATE_EPOCH and INSTALLER_DEBIAN_CODENAME, and writes
-# BUILDINFO.txt into the build tree,
-# and beside it toolchain.txt for the bill of materials: a line of package,
-# version and architecture for each toolchain package that dpkg knows.
-# Nothing in it depends on when, where or by whom it is built.
-
-# The packages' timestamps: SOURCE_DATE_EPOCH when it is set, otherwise the
-# time of the commit being built, otherwise a fixed time.
-set(earliest_zip_time 315532800) # 1980-01-01, the earliest a ZIP entry holds
-# Only a checkout of this tree itself counts, not one it happens to lie in.
-execute_process(
-  COMMAND git -C ${PROJECT_SOURCE_DIR} rev-parse --show-toplevel HEAD
-  OUTPUT_VARIABLE git_answer OUTPUT_STRIP_TRAILING_WHITESPACE
-  RESULT_VARIABLE git_status ERROR_QUIET)
-if(git_status EQUAL 0)
-  string(REPLACE "\n" ";" git_answer "${git_answer}")
-  list(GET git_answer 0 checkout)
-  list(GET git_answer 1 source_commit)
-  file(REAL_PATH "${PROJECT_SOURCE_DIR}" source_dir)
-  if(NOT checkout STREQUAL source_dir)
-    set(git_status 1)
-  endif()
-endif()
-if(NOT git_status EQUAL 0)
-  set(source_commit "unknown: not built from a git checkout")
-else()
-  execute_process(
-    COMMAND git -C ${PROJECT_SOURCE_DIR} status --porcelain
-      --untracked-files=no
-    OUTPUT_VARIABLE changes OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(changes)
-    string(APPEND source_commit " with uncommitted changes")
-  endif()
-endif()
-
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(INSTALLER_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
-  if(NOT INSTALLER_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "SOURCE_DATE_EPOCH must be a number of seconds")
-  endif()
-  set(epoch_origin "SOURCE_DATE_EPOCH from the environment")
-elseif(git_status EQUAL 0)
-  execute_process(
-    COMMAND git -C ${PROJECT_SOURCE_DIR} log -1 --format=%ct
-    OUTPUT_VARIABLE INSTALLER_SOURCE_DATE_EPOCH
-    OUTPUT_STRIP_TRAILING_WHITESPACE)
-  set(epoch_origin "the time of the commit being built")
-else()
-  set(INSTALLER_SOURCE_DATE_EPOCH ${earliest_zip_time})
-  set(epoch_origin "a fixed time (1980-01-01), as this is no git checkout")
-endif()
-message(STATUS "Package timestamps: ${INSTALLER_SOURCE_DATE_EPOCH}, "
-  "${epoch_origin}")
+# What a rebuilder needs to make the same bytes: the source commit and the
+# time stamped into the packages, both read from the tree whenever the
+# programs are built (cmake/source-state.cmake), the Debian release that
+# built them, the exact toolchain packages that built this architecture
+# (INSTALLER_TOOLCHAIN_PACKAGES, from the toolchain file) and the packages
+# that write the ZIP packages. Sets INSTALLER_DEBIAN_CODENAME and
+# INSTALLER_BUILD_INFO, the BUILDINFO.txt that the target build_info keeps
+# true of the tree, and writes toolchain.txt for the bill of materials: a
+# line of package, version and architecture for each package that dpkg
+# knows. Nothing in it depends on when, where or by whom it is built.
 
 # The release, from /etc/os-release: each Debian release has its own
 # toolchain, so programs built on two releases differ.
@@ -74,23 +27,62 @@ if(NOT os_ID STREQUAL debian OR NOT INSTALLER_DEBIAN_CODENAME)
     "/etc/os-release names no Debian release")
 endif()
 
+# What writes the packages' bytes: CMake's archive library and its zlib, and
+# strip-nondeterminism with the Perl modules that do its work. Alternatives
+# are separated by "|": a release renamed the archive library's package.
+set(packaging_packages "libarchive13t64|libarchive13" zlib1g
+  strip-nondeterminism libfile-stripnondeterminism-perl libarchive-zip-perl)
+
+execute_process(COMMAND dpkg --print-architecture
+  OUTPUT_VARIABLE native_architecture OUTPUT_STRIP_TRAILING_WHITESPACE)
+
+# Sets <version> and <architecture> to those of the installed package, the
+# host's own architecture where several are installed, or <version> to "".
+function(installed_package package version architecture)
+  foreach(name IN ITEMS ${package}:${native_architecture} ${package})
+    execute_process(
+      COMMAND dpkg-query -W "-f=\${db:Status-Status} \${Version} \${Architecture}"
+        ${name}
+      OUTPUT_VARIABLE answer RESULT_VARIABLE status ERROR_QUIET)
+    if(status EQUAL 0 AND answer MATCHES "^installed ([^ ]+) ([^ ]+)$")
+      set(${version} ${CMAKE_MATCH_1} PARENT_SCOPE)
+      set(${architecture} ${CMAKE_MATCH_2} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${version} "" PARENT_SCOPE)
+endfunction()
+
+# Appends a line for each package to <listing>, and for each installed one
+# a line of package, version and architecture to toolchain_packages.
+function(list_packages listing)
+  set(text "${${listing}}")
+  foreach(alternatives IN LISTS ARGN)
+    string(REPLACE "|" ";" alternatives "${alternatives}")
+    foreach(candidate IN LISTS alternatives)
+      set(package ${candidate}) # the loop's variable ends with the loop
+      installed_package(${package} version architecture)
+      if(version)
+        break()
+      endif()
+    endforeach()
+    if(version)
+      string(APPEND toolchain_packages "${package} ${version} ${architecture}\n")
+      string(APPEND text "  ${package} ${version}\n")
+    else()
+      string(APPEND text "  ${package} not installed as a Debian package\n")
+    endif()
+  endforeach()
+  set(${listing} "${text}" PARENT_SCOPE)
+  set(toolchain_packages "${toolchain_packages}" PARENT_SCOPE)
+endfunction()
+
 set(toolchain "")
+set(packaging "")
 set(toolchain_packages "")
-foreach(package IN LISTS INSTALLER_TOOLCHAIN_PACKAGES ITEMS cmake)
-  execute_process(
-    COMMAND dpkg-query -W "-f=\${Version} \${Architecture}" ${package}
-    OUTPUT_VARIABLE version RESULT_VARIABLE dpkg_status ERROR_QUIET)
-  if(dpkg_status EQUAL 0)
-    string(APPEND toolchain_packages "${package} ${version}\n")
-    string(REGEX REPLACE " .*" "" version "${version}")
-  else()
-    set(version "not installed as a Debian package")
-  endif()
-  string(APPEND toolchain "  ${package} ${version}\n")
-  if(package STREQUAL mingw-w64-common)
-    set(runtime_source ${version}) # the arm64 runtime's source, too
-  endif()
-endforeach()
+list_packages(toolchain ${INSTALLER_TOOLCHAIN_PACKAGES} cmake)
+list_packages(packaging ${packaging_packages})
+installed_package(mingw-w64-common runtime_source unused)
 
 if(ARM64_RUNTIME)
   file(READ ${ARM64_RUNTIME}/origin.txt runtime_origin)
@@ -100,11 +92,27 @@ if(ARM64_RUNTIME)
     "cmake/arm64-runtime.sh from ${runtime_origin}\n")
 endif()
 
-file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt
+# The lines that the tree's state cannot change; cmake/source-state.cmake
+# puts in the commit and the time.
+set(INSTALLER_BUILD_INFO ${CMAKE_BINARY_DIR}/BUILDINFO.txt)
+file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt.in
   "install ${PROJECT_VERSION} for windows-${INSTALLER_ARCHITECTURE}\n"
-  "source commit: ${source_commit}\n"
+  "source commit: @SOURCE_COMMIT@\n"
   "programs' version: ${INSTALLER_PROGRAM_VERSION}\n"
-  "SOURCE_DATE_EPOCH: ${INSTALLER_SOURCE_DATE_EPOCH}\n"
+  "SOURCE_DATE_EPOCH: @SOURCE_DATE_EPOCH@\n"
   "built on: ${debian_release}; a rebuild needs the same release\n"
-  "toolchain (Debian ${INSTALLER_DEBIAN_CODENAME} packages):\n${toolchain}")
+  "toolchain (Debian ${INSTALLER_DEBIAN_CODENAME} packages):\n${toolchain}"
+  "packaging (Debian ${INSTALLER_DEBIAN_CODENAME} packages that write the "
+  "ZIP package):\n${packaging}")
 file(WRITE ${CMAKE_BINARY_DIR}/toolchain.txt "${toolchain_packages}")
+
+# Runs at every build, and rewrites BUILDINFO.txt only when the commit, the
+# uncommitted changes or the time differ, so that what depends on it is
+# rebuilt only then.
+add_custom_target(build_info ALL
+  COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+    -DTEMPLATE=${CMAKE_BINARY_DIR}/BUILDINFO.txt.in
+    -DOUTPUT=${INSTALLER_BUILD_INFO}
+    -P ${PROJECT_SOURCE_DIR}/cmake/source-state.cmake
+  BYPRODUCTS ${INSTALLER_BUILD_INFO}
+  VERBATIM)

@@ -11,10 +11,11 @@ readonly X64_PACKAGES=(
   mingw-w64-x86-64-dev wine wine64 wine32:i386
 )
 # What the test command needs besides: the x86 runtime, the analysers,
-# signing, package normalization, locales and the licence linter.
+# signing with a software token, package normalization, locales and the
+# licence linter.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
-  strip-nondeterminism locales reuse
+  libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism locales reuse
 )
 # Node.js and npm, for the bills' schema check, where the machine has none.
 readonly NODE_PACKAGES=(nodejs npm)

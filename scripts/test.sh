@@ -14,60 +14,68 @@ readonly ARCHITECTURES=(x86 x64 arm64)
 # Every C++ program of the tree: the product, the test programs, the demo's.
 readonly CPP_SOURCES=(installer/*.cpp runtime/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
-# Builds every architecture signed with a throwaway self-signed certificate
-# and checks that each deliverable carries a valid signature over its digest,
-# that its bill of materials has the signed program's hash, that without its
-# signature it is the unsigned build byte for byte, and that
-# the certificate's password appears nowhere in the build trees.
+# Signs every architecture's package with scripts/sign-package.sh: a key
+# on a SoftHSM2 token in the build tree, time stamps from a local authority,
+# then each other signer and each way signing must fail, and the README's
+# worked example (tests/signing_check.py). The signed packages land in
+# build/signing/signed/, for check_bills.
 check_signing() {
-  echo "== Authenticode signing"
-  local work=build/signing arch program report unsigned
-  rm -rf "$work" build/signed-windows-*
-  mkdir -p "$work"
-  INSTALLER_SIGNING_PASSWORD=$(openssl rand -hex 16)
-  export INSTALLER_SIGNING_PASSWORD
-  openssl req -x509 -newkey rsa:2048 -nodes -days 1 \
-    -subj "/CN=install.exe test signer" \
-    -keyout "$work/key.pem" -out "$work/certificate.pem" 2>/dev/null
-  openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/certificate.pem" \
-    -out "$work/signer.p12" -passout env:INSTALLER_SIGNING_PASSWORD
-
+  echo "== Signing packages"
+  local arch packages=()
   for arch in "${ARCHITECTURES[@]}"; do
-    cmake --preset "windows-$arch" -B "build/signed-windows-$arch" \
-      -DBUILD_TESTING=OFF \
-      -DINSTALLER_SIGNING_CERTIFICATE="$PWD/$work/signer.p12" >/dev/null
-    cmake --build "build/signed-windows-$arch" >/dev/null
-    for program in "build/signed-windows-$arch"/{port-function,bus-device}/install.exe; do
-      if ! report=$(osslsigncode verify -CAfile "$work/certificate.pem" \
-        -in "$program" 2>&1) ||
-        ! grep -q "^Signature verification: ok" <<<"$report" ||
-        grep -q "MISMATCH" <<<"$report"; then
-        echo "$report"
-        echo "$program: signature not valid"
-        return 1
-      fi
-      unsigned="build/windows-$arch/${program#build/signed-windows-"$arch"/}"
-      osslsigncode remove-signature -in "$program" -out "$work/stripped.exe" \
-        >/dev/null
-      if ! cmp "$work/stripped.exe" "$unsigned"; then
-        echo "$program: without its signature, not the same as $unsigned"
-        return 1
-      fi
-      rm "$work/stripped.exe"
-      if ! grep -q "\"$(sha256sum "$program" | cut -d' ' -f1)\"" \
-        "build/signed-windows-$arch/sbom.cdx.json"; then
-        echo "$program: the bill of materials lacks the signed program's hash"
-        return 1
-      fi
-      echo "$program: signed, digest matches, billed; unsigned, it is $unsigned"
-    done
+    packages+=("build/windows-$arch"/packages/*.zip)
   done
-  if grep -rqF "$INSTALLER_SIGNING_PASSWORD" build/signed-windows-*; then
-    echo "the signing password was written into a build tree"
+  "$DEBIAN_PYTHON" tests/signing_check.py build/signing "${packages[@]}"
+}
+
+# Builds the x64 package in a throwaway clone, then changes a tracked file,
+# then commits the change, building and packaging again after each without
+# re-configuring: each package's BUILDINFO.txt and time stamps must be those
+# of the tree at that moment.
+check_build_info_follows_tree() {
+  echo "== BUILDINFO.txt follows the tree"
+  local clone=$PWD/build/build-info-clone
+  rm -rf "$clone"
+  git clone -q . "$clone"
+  (cd "$clone" && cmake --preset windows-x64 -DBUILD_TESTING=OFF >/dev/null)
+  package_build_info "$clone" "as cloned"
+  echo "a change" >>"$clone/README.md"
+  package_build_info "$clone" "with a change not committed"
+  git -C "$clone" -c user.name=test -c user.email=test@example.invalid \
+    commit -q -a -m "A change" --date=@1800000000
+  package_build_info "$clone" "after committing it"
+  rm -rf "$clone"
+}
+
+# Builds and packages the clone, and checks its package against the tree.
+package_build_info() {
+  local clone=$1 state=$2 build_info commit epoch
+  cmake --build "$clone/build/windows-x64" >/dev/null
+  (cd "$clone/build/windows-x64" && cpack >/dev/null)
+  build_info=$("$DEBIAN_PYTHON" -c "$READ_ENTRY" \
+    "$clone"/build/windows-x64/packages/*.zip BUILDINFO.txt)
+  commit=$(git -C "$clone" rev-parse HEAD)
+  if [ -n "$(git -C "$clone" status --porcelain --untracked-files=no)" ]; then
+    commit="$commit with uncommitted changes"
+  fi
+  epoch=$(git -C "$clone" log -1 --format=%ct)
+  echo "BUILDINFO.txt $state:"
+  sed -n '2,4p' <<<"$build_info" | sed 's/^/  /'
+  if ! grep -qx "source commit: $commit" <<<"$build_info" ||
+    ! grep -qx "SOURCE_DATE_EPOCH: $epoch" <<<"$build_info" ||
+    [ "$("$DEBIAN_PYTHON" -c "$ENTRY_TIMES" "$clone"/build/windows-x64/packages/*.zip)" != "$epoch" ]; then
+    echo "the package $state does not give commit $commit and time $epoch" \
+      "in BUILDINFO.txt and its entries"
     return 1
   fi
-  unset INSTALLER_SIGNING_PASSWORD
 }
+readonly READ_ENTRY='import sys, zipfile
+sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))'
+# Prints the time of a package's entries, if they all have the same one.
+readonly ENTRY_TIMES='import calendar, sys, zipfile
+times = {calendar.timegm(entry.date_time + (0, 0, 0))
+         for entry in zipfile.ZipFile(sys.argv[1]).infolist()}
+print(*times)'
 
 # Builds the deliverables and packages of every architecture a second time,
 # in a folder at another path, and checks that they are byte-identical to the
@@ -185,7 +193,7 @@ readonly DEBIAN_PYTHON=/usr/bin/python3
 # schema with CycloneDX's own library, installed as the lock file pins it.
 check_bills() {
   echo "== Bills of materials"
-  local validator=build/bill-validator arch package
+  local validator=build/bill-validator arch package packages=()
   mkdir -p "$validator"
   cp tests/package.json tests/package-lock.json "$validator/"
   if ! (cd "$validator" && npm ci --omit=optional --ignore-scripts \
@@ -195,10 +203,11 @@ check_bills() {
     return 1
   fi
   for arch in "${ARCHITECTURES[@]}"; do
-    package=$(echo "build/windows-$arch"/packages/*.zip)
-    python3 -c 'import sys, zipfile
-sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("sbom.cdx.json"))' \
-      "$package" | (cd "$validator" && node -e "$VALIDATE_BILL")
+    packages+=("build/windows-$arch"/packages/*.zip)
+  done
+  for package in "${packages[@]}" build/signing/signed/*.zip; do
+    "$DEBIAN_PYTHON" -c "$READ_ENTRY" "$package" sbom.cdx.json |
+      (cd "$validator" && node -e "$VALIDATE_BILL")
     echo "$package: sbom.cdx.json is valid CycloneDX 1.6"
   done
 }
@@ -248,10 +257,11 @@ for arch in "${ARCHITECTURES[@]}"; do
   cmake --workflow --preset "windows-$arch" --fresh
 done
 check_runtime_notice
+check_signing
 check_bills
 check_reproducible
+check_build_info_follows_tree
 check_reconfigure
 check_user_linker_flags
-check_signing
 run_clang_tidy
 run_cppcheck

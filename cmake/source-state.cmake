@@ -1,0 +1,64 @@
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
+# Run at every build (cmake -P): writes BUILDINFO.txt (OUTPUT) from its
+# template (TEMPLATE) with the tree's state at this moment: the commit of
+# SOURCE_DIR, whether it has uncommitted changes, and the time stamped into
+# the packages. OUTPUT is written only when that state differs from what it
+# says, so its time tells when it last changed.
+
+# The packages' timestamps: SOURCE_DATE_EPOCH when it is set, otherwise the
+# time of the commit being built, otherwise a fixed time.
+set(earliest_zip_time 315532800) # 1980-01-01, the earliest a ZIP entry holds
+
+# Only a checkout of this tree itself counts, not one it happens to lie in.
+execute_process(
+  COMMAND git -C ${SOURCE_DIR} rev-parse --show-toplevel HEAD
+  OUTPUT_VARIABLE git_answer OUTPUT_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE git_status ERROR_QUIET)
+if(git_status EQUAL 0)
+  string(REPLACE "\n" ";" git_answer "${git_answer}")
+  list(GET git_answer 0 checkout)
+  list(GET git_answer 1 SOURCE_COMMIT)
+  file(REAL_PATH "${SOURCE_DIR}" source_dir)
+  if(NOT checkout STREQUAL source_dir)
+    set(git_status 1)
+  endif()
+endif()
+if(NOT git_status EQUAL 0)
+  set(SOURCE_COMMIT "unknown: not built from a git checkout")
+else()
+  execute_process(
+    COMMAND git -C ${SOURCE_DIR} status --porcelain --untracked-files=no
+    OUTPUT_VARIABLE changes OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(changes)
+    string(APPEND SOURCE_COMMIT " with uncommitted changes")
+  endif()
+endif()
+
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+  if(NOT SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH must be a number of seconds")
+  endif()
+  set(epoch_origin "SOURCE_DATE_EPOCH from the environment")
+elseif(git_status EQUAL 0)
+  execute_process(
+    COMMAND git -C ${SOURCE_DIR} log -1 --format=%ct
+    OUTPUT_VARIABLE SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(epoch_origin "the time of the commit being built")
+else()
+  set(SOURCE_DATE_EPOCH ${earliest_zip_time})
+  set(epoch_origin "a fixed time (1980-01-01), as this is no git checkout")
+endif()
+
+set(previous "")
+if(EXISTS ${OUTPUT})
+  file(READ ${OUTPUT} previous)
+endif()
+file(READ ${TEMPLATE} template)
+string(CONFIGURE "${template}" build_info @ONLY)
+if(NOT build_info STREQUAL previous)
+  file(WRITE ${OUTPUT} "${build_info}")
+  message(STATUS "BUILDINFO.txt: ${SOURCE_COMMIT}; package timestamps: "
+    "${SOURCE_DATE_EPOCH}, ${epoch_origin}")
+endif()

@@ -1,0 +1,256 @@
+#!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
+# Signs both programs of a built package with Authenticode (SHA-256) and
+# writes the signed package: the same entries as the build packs them, the
+# signed programs, and a bill of materials with their hashes. Each signed
+# program must be the package's program plus a signature that verifies, and
+# time-stamped where asked; otherwise nothing is written.
+set -euo pipefail
+SCRIPTS=$(cd "$(dirname "$0")" && pwd)
+readonly SCRIPTS
+source "$SCRIPTS/common.sh"
+
+readonly USAGE="usage: sign-package.sh [options] <package.zip> <signed.zip>
+The key, one of:
+  --pkcs12 FILE                 key and certificates in a PKCS#12 file
+  --key URI --certificates FILE --pkcs11-module FILE
+                                a key in a PKCS#11 token or HSM (RFC 7512
+                                URI), its certificate chain in PEM, signer
+                                first, and the token's PKCS#11 module
+  --command 'CMD'               another signer: runs CMD with the program's
+                                path appended, to sign it in place
+Time stamps, one of:
+  --timestamp URL               an RFC 3161 server; several are tried in order
+  --no-timestamp                none, for test signing only
+Verification:
+  --ca-file FILE                roots that the signatures and time stamps
+                                may chain to besides the system's
+The PIN or password comes from INSTALLER_SIGNING_PASSWORD (empty: none)."
+readonly PROGRAMS=(port-function/install.exe bus-device/install.exe)
+readonly DESCRIPTION="Plug and Play driver installer"
+readonly SYSTEM_ROOTS=/etc/ssl/certs/ca-certificates.crt
+readonly PYTHON=/usr/bin/python3
+readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3)
+readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
+
+pkcs12='' key='' certificates='' module='' command='' ca_file=''
+no_timestamp='' timestamps=() work='' partial=''
+
+fail() {
+  echo "sign-package.sh: $*" >&2
+  exit 1
+}
+
+usage_error() {
+  echo "sign-package.sh: $*" >&2
+  echo "${USAGE%%$'\n'*} (--help: the options)" >&2
+  exit 2
+}
+
+parse_options() {
+  while [ $# -gt 0 ]; do
+    case $1 in
+    --pkcs12 | --key | --certificates | --pkcs11-module | --command | \
+      --timestamp | --ca-file)
+      [ $# -ge 2 ] || usage_error "$1 needs a value"
+      case $1 in
+      --pkcs12) pkcs12=$2 ;;
+      --key) key=$2 ;;
+      --certificates) certificates=$2 ;;
+      --pkcs11-module) module=$2 ;;
+      --command) command=$2 ;;
+      --timestamp) timestamps+=("$2") ;;
+      --ca-file) ca_file=$2 ;;
+      esac
+      shift 2
+      ;;
+    --no-timestamp) no_timestamp=1 && shift ;;
+    -h | --help) echo "$USAGE" && exit 0 ;;
+    -*) usage_error "unknown option $1" ;;
+    *) break ;;
+    esac
+  done
+  [ $# -eq 2 ] || usage_error "give the package and the signed package"
+  input=$1 output=$2
+}
+
+check_options() {
+  local ways=0
+  [ -n "$pkcs12" ] && ways=$((ways + 1))
+  [ -n "$key$certificates$module" ] && ways=$((ways + 1))
+  [ -n "$command" ] && ways=$((ways + 1))
+  [ "$ways" -eq 1 ] ||
+    usage_error "give one way to hold the key: --pkcs12, --key or --command"
+  if [ -n "$key$certificates$module" ] &&
+    { [ -z "$key" ] || [ -z "$certificates" ] || [ -z "$module" ]; }; then
+    usage_error "a PKCS#11 key needs --key, --certificates and --pkcs11-module"
+  fi
+  if [ -n "$no_timestamp" ] && [ "${#timestamps[@]}" -gt 0 ]; then
+    usage_error "give --timestamp or --no-timestamp, not both"
+  fi
+  if [ -z "$no_timestamp" ] && [ "${#timestamps[@]}" -eq 0 ]; then
+    usage_error "a signature without a time stamp stops verifying when its" \
+      "certificate expires: give --timestamp URL (or --no-timestamp to test)"
+  fi
+  local file
+  for file in "$input" "$pkcs12" "$certificates" "$module" "$ca_file"; do
+    [ -z "$file" ] || [ -f "$file" ] || fail "$file: no such file"
+  done
+  [ "$(realpath -m "$output")" != "$(realpath "$input")" ] ||
+    fail "the signed package must not overwrite $input"
+  [ -d "$(dirname "$output")" ] || fail "$(dirname "$output"): no such folder"
+  # Checked before anything is signed, so that a forgotten password never
+  # becomes an empty one.
+  [ -n "${INSTALLER_SIGNING_PASSWORD+set}" ] ||
+    fail "INSTALLER_SIGNING_PASSWORD is not set: set it to the key's PIN or" \
+      "password, or to nothing if it has none"
+}
+
+# The first reason in osslsigncode's output: the reason field of the first
+# OpenSSL error, otherwise its first line of its own.
+osslsigncode_reason() {
+  local reason
+  reason=$(sed -n 's/^[0-9A-F]*:error:[0-9A-F]*:[^:]*:[^:]*:\([^:]*\):.*/\1/p' \
+    "$1" | head -n 1)
+  [ -n "$reason" ] ||
+    reason=$(grep -v -e '^Engine ' -e '^Failed$' -e '^ *$' "$1" | head -n 1)
+  echo "${reason:-no reason given}"
+}
+
+# The roots that signatures and time stamps must chain to: the system's
+# (OpenSSL's SSL_CERT_FILE where it is set), and those of --ca-file.
+gather_roots() {
+  local system=${SSL_CERT_FILE:-$SYSTEM_ROOTS}
+  : >"$work/roots.pem"
+  [ ! -r "$system" ] || cat "$system" >>"$work/roots.pem"
+  [ -z "$ca_file" ] || cat "$ca_file" >>"$work/roots.pem"
+}
+
+# Signs <program> into <signed> with the key the options name. The
+# password goes to osslsigncode through a pipe, never as an argument.
+sign_with_key() {
+  local program=$1 signed=$2 arguments
+  if [ -n "$command" ]; then
+    cp "$program" "$signed"
+    local status=0 said
+    sh -c "$command \"\$1\"" sign-command "$signed" >"$work/log" 2>&1 ||
+      status=$?
+    said=$(tail -n 1 "$work/log")
+    [ "$status" -eq 0 ] ||
+      fail "$3: the signing command failed with status $status${said:+: $said}"
+    return 0
+  fi
+  if [ -n "$pkcs12" ]; then
+    arguments=(-pkcs12 "$pkcs12")
+  else
+    arguments=(-pkcs11module "$module" -key "$key" -certs "$certificates")
+  fi
+  [ -z "$INSTALLER_SIGNING_PASSWORD" ] || arguments+=(-readpass /dev/stdin)
+  printf '%s' "$INSTALLER_SIGNING_PASSWORD" |
+    osslsigncode sign "${arguments[@]}" -h sha256 -n "$DESCRIPTION" \
+      -in "$program" -out "$signed" >"$work/log" 2>&1 ||
+    fail "$3: could not sign: $(osslsigncode_reason "$work/log")"
+}
+
+# Adds an RFC 3161 time stamp from the first server that answers.
+add_time_stamp() {
+  local signed=$1 name=$2 url
+  for url in "${timestamps[@]}"; do
+    if osslsigncode add -ts "$url" -h sha256 -in "$signed" \
+      -out "$work/stamped.exe" >"$work/log" 2>&1; then
+      mv "$work/stamped.exe" "$signed"
+      echo "$name: time-stamped by $url"
+      return 0
+    fi
+    echo "$name: $url did not answer ($(osslsigncode_reason "$work/log"))"
+  done
+  fail "$name: no time-stamp server answered (tried ${timestamps[*]})"
+}
+
+# The signed program must be the package's program with a signature added,
+# a SHA-256 signature that verifies, time-stamped where asked.
+check_signed() {
+  local program=$1 signed=$2 name=$3 report="$work/verify.log"
+  osslsigncode remove-signature -in "$signed" -out "$work/stripped.exe" \
+    >"$work/log" 2>&1 || fail "$name: the signed program carries no signature"
+  cmp -s "$work/stripped.exe" "$program" ||
+    fail "$name: without its signature it is not the package's program"
+  rm "$work/stripped.exe"
+  if ! osslsigncode verify -CAfile "$work/roots.pem" \
+    -TSA-CAfile "$work/roots.pem" -in "$signed" >"$report" 2>&1 ||
+    ! grep -q "^Signature verification: ok" "$report"; then
+    fail "$name: the signature does not verify: $(osslsigncode_reason "$report")"
+  fi
+  grep -q "^Message digest algorithm *: SHA256" "$report" ||
+    fail "$name: the signature is not SHA-256"
+  if [ "${#timestamps[@]}" -gt 0 ] &&
+    ! grep -q "^Timestamp Server Signature verification: ok" "$report"; then
+    fail "$name: the signature carries no time stamp that verifies"
+  fi
+}
+
+sign_program() {
+  local name=$1 program="$work/package/$1" signed="$work/signed.exe"
+  sign_with_key "$program" "$signed" "$name"
+  if [ "${#timestamps[@]}" -gt 0 ]; then
+    add_time_stamp "$signed" "$name"
+  fi
+  check_signed "$program" "$signed" "$name"
+  # In place, so that the program keeps its mode.
+  cat "$signed" >"$program"
+  rm "$signed"
+  echo "$name: signed and verified"
+}
+
+# Packs the folder as the build packs its packages: CMake's archive writer,
+# then strip-nondeterminism with the package's own time.
+pack() {
+  local folder=$1 package=$2 epoch
+  epoch=$(sed -n 's/^SOURCE_DATE_EPOCH: \([0-9]*\)$/\1/p' "$folder/BUILDINFO.txt")
+  [ -n "$epoch" ] || fail "$input: its BUILDINFO.txt gives no SOURCE_DATE_EPOCH"
+  (cd "$folder" && cmake -E tar cf "$package" --format=zip -- *) ||
+    fail "could not pack the signed package"
+  strip-nondeterminism --type zip --timestamp "$epoch" "$package" >/dev/null ||
+    fail "could not normalize the signed package"
+}
+
+clean_up() {
+  [ -z "$work" ] || rm -rf "$work"
+  [ -z "$partial" ] || rm -f "$partial"
+}
+
+main() {
+  parse_options "$@"
+  check_options
+  install_packages "${PACKAGES[@]}" || fail "could not install ${PACKAGES[*]}"
+  if [ -n "$module" ]; then
+    install_packages "${PKCS11_PACKAGES[@]}" ||
+      fail "could not install ${PKCS11_PACKAGES[*]}"
+  fi
+  trap clean_up EXIT
+  work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/sign-package.XXXXXX")")
+  "$PYTHON" "$SCRIPTS/package-entries.py" unpack "$input" "$work/package" \
+    "${PROGRAMS[@]}" || exit 1
+  gather_roots
+  local name
+  for name in "${PROGRAMS[@]}"; do
+    sign_program "$name"
+  done
+  "$PYTHON" "$SCRIPTS/../cmake/bill-of-materials.py" --rehash \
+    "$work/package/sbom.cdx.json" "$work/package" ||
+    fail "could not give the bill of materials the signed programs' hashes"
+  pack "$work/package" "$work/signed.zip"
+  "$PYTHON" "$SCRIPTS/package-entries.py" compare "$input" "$work/signed.zip" \
+    "${PROGRAMS[@]}" sbom.cdx.json || exit 1
+  # Written beside its final name and renamed, so that no partial package
+  # ever bears it.
+  partial=$(mktemp "$output.XXXXXX")
+  cp "$work/signed.zip" "$partial"
+  chmod 0644 "$partial"
+  mv "$partial" "$output"
+  partial=''
+  echo "Wrote $output"
+}
+
+main "$@"

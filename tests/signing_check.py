@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The install authors
+# SPDX-License-Identifier: MIT
+"""Signs built packages with scripts/sign-package.sh and checks the result:
+every package with a key on a SoftHSM2 token and a time stamp from a local
+authority, then, on the first package, each other signer of the table and
+each way signing must fail. Also runs the README's worked example.
+
+usage: signing_check.py <work folder> <package.zip>...
+   or: signing_check.py command-signer [--change-byte] <p12> <program>
+"""
+
+import hashlib
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+from dataclasses import dataclass
+from pathlib import Path
+from typing import List, Optional
+
+from signing_fixture import (KEY_LABEL, SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
+                             TimeStampAuthority)
+
+SOURCE_DIR = Path(__file__).resolve().parent.parent
+SIGN_PACKAGE = SOURCE_DIR / "scripts" / "sign-package.sh"
+PROGRAMS = ["port-function/install.exe", "bus-device/install.exe"]
+BILL = "sbom.cdx.json"
+# A moment when the signing certificates have expired and the CAs have not.
+AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
+# The README's worked example: the indented block after this line.
+EXAMPLE_MARKER = "<!-- worked example: the suite runs this block -->"
+
+# What a case expects of the signed programs.
+TIME_STAMPED = "verifies, also after the certificate expired"
+UNSTAMPED = "verifies now, not after the certificate expired"
+FAILS = "fails, and writes nothing"
+
+
+@dataclass
+class Case:
+    name: str
+    options: List[str]
+    expect: str
+    password: Optional[str] = "the PIN"  # None: unset
+
+
+def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
+    token = ["--key", fixture.token_uri(),
+             "--certificates", fixture.path("token-chain.pem"),
+             "--pkcs11-module", SOFTHSM_MODULE]
+    # Every case trusts the test CA and the authority.
+    stamps = ["--timestamp", authority.dead_url, "--timestamp", authority.url,
+              "--ca-file", fixture.path("roots.pem")]
+    signer = [sys.executable, __file__, "command-signer"]
+    command = shlex.join(signer + [fixture.path("signer.p12")])
+    changer = shlex.join(signer + ["--change-byte", fixture.path("signer.p12")])
+    return [
+        Case("token", token + stamps, TIME_STAMPED),
+        Case("PKCS#12", ["--pkcs12", fixture.path("signer.p12")] + stamps,
+             TIME_STAMPED),
+        Case("--command", ["--command", command] + stamps, TIME_STAMPED),
+        Case("token, test-signed", token + ["--no-timestamp", "--ca-file",
+                                            fixture.path("roots.pem")],
+             UNSTAMPED),
+        Case("a wrong PIN", token + stamps, FAILS, password="0000"),
+        Case("no INSTALLER_SIGNING_PASSWORD", token + stamps, FAILS,
+             password=None),
+        Case("a missing key", ["--key", fixture.token_uri("no such key")]
+             + token[2:] + stamps, FAILS),
+        Case("a certificate of another key",
+             token[:2] + ["--certificates", fixture.path("mismatched-chain.pem"),
+                          "--pkcs11-module", SOFTHSM_MODULE] + stamps, FAILS),
+        Case("a dead time-stamp server",
+             token + stamps[:2] + stamps[4:], FAILS),
+        Case("a command that fails", ["--command", "false"] + stamps, FAILS),
+        Case("a command that changes a byte", ["--command", changer] + stamps,
+             FAILS),
+    ]
+
+
+class Failure(Exception):
+    pass
+
+
+def osslsigncode(*arguments: str) -> subprocess.CompletedProcess:
+    return subprocess.run(["osslsigncode", *arguments], capture_output=True,
+                          text=True)
+
+
+def verifies(program: Path, roots: str, at: Optional[int] = None) -> bool:
+    moment = ["-time", str(at)] if at else []
+    report = osslsigncode("verify", "-CAfile", roots, "-TSA-CAfile", roots,
+                          *moment, "-in", str(program))
+    return report.returncode == 0 and "\nSignature verification: ok" in \
+        report.stdout
+
+
+def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
+                   work: Path, roots: str, expect: str) -> None:
+    bill = json.loads(signed.read(BILL))
+    hashes = {p["value"]: {h["alg"]: h["content"] for h in c["hashes"]}
+              for c in bill["components"] if c["type"] == "application"
+              for p in c["properties"] if p["name"] == "bsi:component:filename"}
+    for name in PROGRAMS:
+        program = work / "program.exe"
+        program.write_bytes(signed.read(name))
+        if not verifies(program, roots):
+            raise Failure(f"{name} does not verify")
+        if verifies(program, roots, AFTER_EXPIRY) != (expect == TIME_STAMPED):
+            raise Failure(f"{name}: after the certificate expired, it "
+                          f"should have {expect}")
+        stripped = work / "stripped.exe"
+        stripped.unlink(missing_ok=True)
+        osslsigncode("remove-signature", "-in", str(program),
+                     "-out", str(stripped))
+        if not stripped.exists() or stripped.read_bytes() != package.read(name):
+            raise Failure(f"{name}: without its signature, not the "
+                          "package's program")
+        data = program.read_bytes()
+        if hashes.get(name) != {"SHA-256": hashlib.sha256(data).hexdigest(),
+                                "SHA-512": hashlib.sha512(data).hexdigest()}:
+            raise Failure(f"{name}: the bill lacks the signed program's hashes")
+
+
+def check_signed_package(package_file: Path, signed_file: Path, work: Path,
+                         roots: str, expect: str) -> None:
+    package, signed = zipfile.ZipFile(package_file), zipfile.ZipFile(signed_file)
+    if signed.namelist() != package.namelist():
+        raise Failure("the signed package's entries are not the package's")
+    for entry in package.infolist():
+        if entry.filename not in PROGRAMS + [BILL] and \
+                signed.read(entry.filename) != package.read(entry):
+            raise Failure(f"{entry.filename} changed")
+    check_programs(signed, package, work, roots, expect)
+
+
+def sign(options: List[str], package: Path, output: Path, env: dict,
+         work: Path) -> subprocess.CompletedProcess:
+    temporary = work / "tmp"
+    shutil.rmtree(temporary, ignore_errors=True)
+    temporary.mkdir()
+    output.unlink(missing_ok=True)
+    return subprocess.run([str(SIGN_PACKAGE), *options, str(package),
+                           str(output)], env=dict(env, TMPDIR=str(temporary)),
+                          capture_output=True, text=True)
+
+
+def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
+    env = fixture.signing_env(
+        fixture.pin if case.password == "the PIN" else case.password)
+    if case.password is None:
+        del env["INSTALLER_SIGNING_PASSWORD"]
+    slug = re.sub(r"[^a-z0-9]+", "-", case.name.lower()).strip("-")
+    output = work / "signed" / f"{slug}-{package.name}"
+    output.parent.mkdir(exist_ok=True)
+    result = sign(case.options, package, output, env, work)
+    if case.expect == FAILS:
+        errors = result.stderr.splitlines()
+        if result.returncode == 0 or output.exists() or len(errors) != 1:
+            raise Failure(f"should fail with one line and write nothing; "
+                          f"status {result.returncode}, output "
+                          f"{'written' if output.exists() else 'none'}, "
+                          f"standard error:\n{result.stderr}")
+        left = list((work / "tmp").iterdir()) + [
+            p for p in output.parent.iterdir() if p.name.startswith(output.name)]
+        if left:
+            raise Failure(f"left {left} behind")
+        return errors[0]
+    if result.returncode != 0:
+        raise Failure(f"status {result.returncode}:\n{result.stdout}"
+                      f"{result.stderr}")
+    check_signed_package(package, output, work, fixture.path("roots.pem"),
+                         case.expect)
+    return result.stdout.splitlines()[-1]
+
+
+def run_example(package: Path, authority: TimeStampAuthority,
+                fixture: Fixture, work: Path) -> str:
+    """Runs the README's worked example from the source folder, with the
+    package, the time-stamp server and the PIN it expects to be given."""
+    readme = (SOURCE_DIR / "README.md").read_text().splitlines()
+    start = readme.index(EXAMPLE_MARKER) + 2
+    block = []
+    for line in readme[start:]:
+        if line and not line.startswith("    "):
+            break
+        block.append(line[4:])
+    shutil.rmtree(SOURCE_DIR / "build" / "release-token", ignore_errors=True)
+    # The authority's root stands in for the system's roots, where a real
+    # time-stamp authority's is.
+    env = dict(fixture.signing_env(fixture.pin), package=str(package),
+               timestamp=authority.url, SSL_CERT_FILE=fixture.path("tsa-root.pem"))
+    del env["SOFTHSM2_CONF"]
+    result = subprocess.run(["bash", "-euo", "pipefail", "-c",
+                             "\n".join(block)], cwd=SOURCE_DIR, env=env,
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        raise Failure(f"status {result.returncode}:\n{result.stdout}"
+                      f"{result.stderr}")
+    signed = SOURCE_DIR / "build" / "signed" / package.name
+    roots = work / "example-roots.pem"
+    roots.write_text((SOURCE_DIR / "build/release-token/ca.pem").read_text()
+                     + Path(fixture.path("tsa-root.pem")).read_text())
+    check_signed_package(package, signed, work, str(roots), TIME_STAMPED)
+    return f"{signed.relative_to(SOURCE_DIR)}: signed as the README shows"
+
+
+def command_signer(arguments: List[str]) -> int:
+    """A signer of the test's own for --command: signs the program in place
+    with a PKCS#12 file, after changing a byte of it if asked to."""
+    change = arguments[0] == "--change-byte"
+    p12, program = arguments[-2], Path(arguments[-1])
+    if change:
+        data = bytearray(program.read_bytes())
+        data[0x40] ^= 0xFF  # in the DOS stub
+        program.write_bytes(data)
+    signed = program.with_suffix(".signed")
+    subprocess.run(["osslsigncode", "sign", "-pkcs12", p12, "-readpass",
+                    "/dev/stdin", "-h", "sha256", "-in", str(program),
+                    "-out", str(signed)], check=True, capture_output=True,
+                   input=os.environ["INSTALLER_SIGNING_PASSWORD"].encode())
+    signed.replace(program)
+    return 0
+
+
+def main() -> int:
+    if sys.argv[1] == "command-signer":
+        return command_signer(sys.argv[2:])
+    work = Path(sys.argv[1]).resolve()
+    packages = [Path(p).resolve() for p in sys.argv[2:]]
+    shutil.rmtree(work, ignore_errors=True)
+    fixture = Fixture(work / "fixture")
+    fixture.set_up()
+    authority = TimeStampAuthority(fixture)
+    failures = 0
+    try:
+        table = cases(fixture, authority)
+        runs = [(table[0], package) for package in packages] + [
+            (case, packages[0]) for case in table[1:]]
+        for case, package in runs:
+            try:
+                outcome = run_case(case, fixture, package, work)
+                print(f"ok   {case.name} ({case.expect}), {package.name}: "
+                      f"{outcome}")
+            except Failure as failure:
+                failures += 1
+                print(f"FAIL {case.name}, {package.name}: {failure}")
+        try:
+            print(f"ok   README example: {run_example(packages[-1], authority, fixture, work)}")
+        except Failure as failure:
+            failures += 1
+            print(f"FAIL README example: {failure}")
+        if authority.requests == 0:
+            failures += 1
+            print("FAIL the time-stamp authority answered no request")
+    finally:
+        authority.close()
+    leaks = subprocess.run(["grep", "-rlF", "--", fixture.pin,
+                            str(SOURCE_DIR / "build")], capture_output=True,
+                           text=True).stdout
+    if leaks:
+        failures += 1
+        print(f"FAIL the PIN was written into {leaks}")
+    else:
+        print("ok   the PIN is in no file under build/")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
