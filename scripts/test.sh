@@ -41,8 +41,8 @@ check_build_info_follows_tree() {
   package_build_info "$clone" "as cloned"
   echo "a change" >>"$clone/README.md"
   package_build_info "$clone" "with a change not committed"
-  git -C "$clone" -c user.name=test -c user.email=test@example.invalid \
-    commit -q -a -m "A change" --date=@1800000000
+  GIT_COMMITTER_DATE=@1800000000 git -C "$clone" -c user.name=test \
+    -c user.email=test@example.invalid commit -q -a -m "A change"
   package_build_info "$clone" "after committing it"
   rm -rf "$clone"
 }
