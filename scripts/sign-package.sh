@@ -31,7 +31,7 @@ readonly PROGRAMS=(port-function/install.exe bus-device/install.exe)
 readonly DESCRIPTION="Plug and Play driver installer"
 readonly SYSTEM_ROOTS=/etc/ssl/certs/ca-certificates.crt
 readonly PYTHON=/usr/bin/python3
-readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3)
+readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefile)
 readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 
 pkcs12='' key='' certificates='' module='' command='' ca_file=''
