@@ -24,7 +24,7 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import List, Optional
 
-from signing_fixture import (KEY_LABEL, SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
+from signing_fixture import (SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
                              TimeStampAuthority)
 
 SOURCE_DIR = Path(__file__).resolve().parent.parent
@@ -131,8 +131,11 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
 def check_signed_package(package_file: Path, signed_file: Path, work: Path,
                          roots: str, expect: str) -> None:
     package, signed = zipfile.ZipFile(package_file), zipfile.ZipFile(signed_file)
-    if signed.namelist() != package.namelist():
-        raise Failure("the signed package's entries are not the package's")
+    layout = lambda archive: [(e.filename, e.date_time, e.external_attr)
+                              for e in archive.infolist()]
+    if layout(signed) != layout(package):
+        raise Failure("the signed package's entries, their order, times or "
+                      "modes are not the package's")
     for entry in package.infolist():
         if entry.filename not in PROGRAMS + [BILL] and \
                 signed.read(entry.filename) != package.read(entry):
