@@ -192,6 +192,12 @@ check_signed() {
 
 sign_program() {
   local name=$1 program="$work/package/$1" signed="$work/signed.exe"
+  # Signing would replace the signature, and the check below could then only
+  # say that the program changed.
+  if osslsigncode extract-signature -in "$program" -out "$work/existing.p7" \
+    >/dev/null 2>&1; then
+    fail "$name is signed already: sign the package as the build made it"
+  fi
   sign_with_key "$program" "$signed" "$name"
   if [ "${#timestamps[@]}" -gt 0 ]; then
     add_time_stamp "$signed" "$name"

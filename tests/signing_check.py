@@ -48,6 +48,7 @@ class Case:
     options: List[str]
     expect: str
     password: Optional[str] = "the PIN"  # None: unset
+    resign: bool = False  # signs the token case's signed package again
 
 
 def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
@@ -78,6 +79,7 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
                           "--pkcs11-module", SOFTHSM_MODULE] + stamps, FAILS),
         Case("a dead time-stamp server",
              token + stamps[:2] + stamps[4:], FAILS),
+        Case("a package signed already", token + stamps, FAILS, resign=True),
         Case("a command that fails", ["--command", "false"] + stamps, FAILS),
         Case("a command that changes a byte", ["--command", changer] + stamps,
              FAILS),
@@ -162,7 +164,9 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     slug = re.sub(r"[^a-z0-9]+", "-", case.name.lower()).strip("-")
     output = work / "signed" / f"{slug}-{package.name}"
     output.parent.mkdir(exist_ok=True)
-    result = sign(case.options, package, output, env, work)
+    source = work / "signed" / f"token-{package.name}" if case.resign \
+        else package
+    result = sign(case.options, source, output, env, work)
     if case.expect == FAILS:
         errors = result.stderr.splitlines()
         if result.returncode == 0 or output.exists() or len(errors) != 1:
