@@ -2,9 +2,9 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
 # Builds both deliverables of every architecture and the test programs, runs
-# the suite, which runs the real install.exe files under Wine, checks the
-# signed builds, and then runs the static analysers. Any failure or finding
-# fails the command.
+# the suite, which runs the real install.exe files under Wine, signs the
+# packages and checks them, and then runs the static analysers. Any failure
+# or finding fails the command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
