@@ -15,7 +15,8 @@ readonly X64_PACKAGES=(
 # licence linter.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
-  libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism locales reuse
+  libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism util-linux
+  locales reuse
 )
 # Node.js and npm, for the bills' schema check, where the machine has none.
 readonly NODE_PACKAGES=(nodejs npm)

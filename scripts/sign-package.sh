@@ -31,7 +31,8 @@ readonly PROGRAMS=(port-function/install.exe bus-device/install.exe)
 readonly DESCRIPTION="Plug and Play driver installer"
 readonly SYSTEM_ROOTS=/etc/ssl/certs/ca-certificates.crt
 readonly PYTHON=/usr/bin/python3
-readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefile)
+readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefile
+  util-linux)
 readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 
 pkcs12='' key='' certificates='' module='' command='' ca_file=''
@@ -147,10 +148,16 @@ sign_with_key() {
     arguments=(-pkcs11module "$module" -key "$key" -certs "$certificates")
   fi
   [ -z "$INSTALLER_SIGNING_PASSWORD" ] || arguments+=(-readpass /dev/stdin)
-  printf '%s' "$INSTALLER_SIGNING_PASSWORD" |
-    osslsigncode sign "${arguments[@]}" -h sha256 -n "$DESCRIPTION" \
-      -in "$program" -out "$signed" >"$work/log" 2>&1 ||
+  # In a session of its own, away from any terminal: a token that wants a
+  # PIN it was not given must fail, not wait for someone to type one.
+  if ! printf '%s' "$INSTALLER_SIGNING_PASSWORD" |
+    setsid --wait osslsigncode sign "${arguments[@]}" -h sha256 \
+      -n "$DESCRIPTION" -in "$program" -out "$signed" >"$work/log" 2>&1; then
+    grep -q "^No PIN code was entered" "$work/log" &&
+      fail "$3: could not sign: the key wants a PIN or password, and" \
+        "INSTALLER_SIGNING_PASSWORD is empty"
     fail "$3: could not sign: $(osslsigncode_reason "$work/log")"
+  fi
 }
 
 # Adds an RFC 3161 time stamp from the first server that answers.

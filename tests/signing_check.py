@@ -13,9 +13,11 @@ usage: signing_check.py <work folder> <package.zip>...
 import hashlib
 import json
 import os
+import pty
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -33,6 +35,8 @@ PROGRAMS = ["port-function/install.exe", "bus-device/install.exe"]
 BILL = "sbom.cdx.json"
 # A moment when the signing certificates have expired and the CAs have not.
 AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
+# Far longer than signing takes, short of a stalled run's hour.
+SIGNING_TIMEOUT = 120
 # The README's worked example: the indented block after this line.
 EXAMPLE_MARKER = "<!-- worked example: the suite runs this block -->"
 
@@ -70,6 +74,8 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
                                             fixture.path("roots.pem")],
              UNSTAMPED),
         Case("a wrong PIN", token + stamps, FAILS, password="0000"),
+        Case("an empty PIN for a token that wants one", token + stamps, FAILS,
+             password=""),
         Case("no INSTALLER_SIGNING_PASSWORD", token + stamps, FAILS,
              password=None),
         Case("a missing key", ["--key", fixture.token_uri("no such key")]
@@ -147,13 +153,40 @@ def check_signed_package(package_file: Path, signed_file: Path, work: Path,
 
 def sign(options: List[str], package: Path, output: Path, env: dict,
          work: Path) -> subprocess.CompletedProcess:
+    """Runs sign-package.sh as from a person's terminal, where a prompt for
+    the PIN would wait for an answer that never comes."""
     temporary = work / "tmp"
     shutil.rmtree(temporary, ignore_errors=True)
     temporary.mkdir()
     output.unlink(missing_ok=True)
-    return subprocess.run([str(SIGN_PACKAGE), *options, str(package),
-                           str(output)], env=dict(env, TMPDIR=str(temporary)),
-                          capture_output=True, text=True)
+    arguments = [str(SIGN_PACKAGE), *options, str(package), str(output)]
+    terminal, tty = pty.openpty()
+    os.set_blocking(terminal, False)
+    # setsid gives the script a session of its own, whose controlling
+    # terminal is the one on its standard input.
+    with subprocess.Popen(["setsid", "--ctty", "--wait", *arguments],
+                          env=dict(env, TMPDIR=str(temporary)), stdin=tty,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          text=True) as process:
+        os.close(tty)
+        try:
+            stdout, stderr = process.communicate(timeout=SIGNING_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise Failure(f"still running after {SIGNING_TIMEOUT} s; its "
+                          f"terminal shows {read_all(terminal)!r}") from None
+        finally:
+            os.close(terminal)
+    return subprocess.CompletedProcess(arguments, process.returncode, stdout,
+                                       stderr)
+
+
+def read_all(terminal: int) -> bytes:
+    try:
+        return os.read(terminal, 4096)
+    except (BlockingIOError, OSError):
+        return b""
 
 
 def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
