@@ -175,17 +175,18 @@ def sign(options: List[str], package: Path, output: Path, env: dict,
             os.killpg(process.pid, signal.SIGKILL)
             process.communicate()
             raise Failure(f"still running after {SIGNING_TIMEOUT} s; its "
-                          f"terminal shows {read_all(terminal)!r}") from None
+                          f"terminal shows {terminal_text(terminal)!r}") from None
         finally:
             os.close(terminal)
     return subprocess.CompletedProcess(arguments, process.returncode, stdout,
                                        stderr)
 
 
-def read_all(terminal: int) -> bytes:
+def terminal_text(terminal: int) -> bytes:
+    """What the script wrote to its terminal so far, if anything."""
     try:
         return os.read(terminal, 4096)
-    except (BlockingIOError, OSError):
+    except OSError:  # nothing written: the read would block
         return b""
 
 
