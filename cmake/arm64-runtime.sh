@@ -11,12 +11,12 @@
 # below, with the runtime's notice from the source. Its missing __chkstk is
 # the project's own, in runtime/.
 #   usage: arm64-runtime.sh
-# The source is Debian's source package where the archive serves it whole,
-# otherwise its upstream tarball, checked against the SHA-256 that the
-# release's signed Sources index gives; the file origin.txt in the folder
+# The source is Debian's source package; only where the release's Sources
+# index lists no .dsc for the version, its upstream tarball, checked against
+# the SHA-256 that the signed index gives. The file origin.txt in the folder
 # says which. The folder is a cache outside any build tree, keyed by the
-# source version, the compiler's version and this recipe;
-# INSTALLER_RUNTIME_CACHE chooses where the caches go.
+# source version, the compiler's version, this recipe and the source's
+# origin; INSTALLER_RUNTIME_CACHE chooses where the caches go.
 set -eu
 
 readonly TRIPLET=aarch64-w64-mingw32
@@ -25,24 +25,24 @@ readonly IMPORT_LIBRARIES="kernel32 msvcrt advapi32 setupapi user32 shell32"
 
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/cache-root.sh"
+. "$here/apt-refresh.sh"
 version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
 cache_root=$(installer_cache_root)
 recipe=$({
-  cat "$0" "$here/private-apt.sh" "$here/debian-release.sh"
+  cat "$0" "$here/private-apt.sh" "$here/debian-release.sh" "$here/apt-refresh.sh"
   dpkg-query -W -f='${Package} ${Version}\n' clang-19 llvm-19
 } | sha256sum | cut -c1-12)
-runtime="$cache_root/mingw-w64-$TRIPLET-$version-$recipe"
-if [ -f "$runtime/complete" ]; then
-  echo "$runtime"
+key="$cache_root/mingw-w64-$TRIPLET-$version-$recipe"
+# A runtime built from the whole source package needs no word from the archive.
+if [ -f "$key-debian/complete" ]; then
+  echo "$key-debian"
   exit 0
 fi
 
 say() { echo "arm64 runtime: $*" >&2; }
-say "building the MinGW-w64 $version runtime for $TRIPLET into $runtime" \
-  "(about a minute, once per machine)"
 mkdir -p "$cache_root"
 work=$(mktemp -d)
-log="$runtime.log"
+log="$key.log"
 # The build's own output goes to the log, which is shown if it fails.
 exec 3>&2 2>"$log"
 failed() {
@@ -55,19 +55,38 @@ failed() {
 }
 trap failed EXIT
 
-# The source, through a deb-src line of a private apt set-up: the whole
-# source package, or else its upstream tarball alone.
+# The source's files as the release's Sources index lists them, a line
+# each: 'address' name size SHA256:digest.
+source_apt() { sh "$here/private-apt.sh" "$work/apt" deb-src "$@"; }
+if ! failures=$(refresh_apt_lists "$log" source_apt); then
+  if ! source_apt source --print-uris "mingw-w64=$version" >/dev/null 2>&1; then
+    say_blocked_by_stale_lists "$failures" "mingw-w64 $version's source" 2>&3
+    exit 1
+  fi
+  say_going_on_with_old_lists "$failures" "mingw-w64 $version's source" 2>&3
+fi
+files=$(source_apt source --print-uris "mingw-w64=$version")
+case "$files" in
+*".dsc' "*) origin_key=debian ;;
+*) origin_key=upstream ;;
+esac
+runtime="$key-$origin_key"
+if [ -f "$runtime/complete" ]; then
+  echo "$runtime"
+  exit 0
+fi
+say "building the MinGW-w64 $version runtime for $TRIPLET into $runtime" \
+  "(about a minute, once per machine)" 2>&3
+
 mkdir -p "$work/source"
-sh "$here/private-apt.sh" "$work/apt" deb-src update >&2
-if (cd "$work/source" &&
-  sh "$here/private-apt.sh" "$work/apt" deb-src source "mingw-w64=$version") >&2; then
+if [ "$origin_key" = debian ]; then
+  (cd "$work/source" && source_apt source "mingw-w64=$version") >&2
   origin="Debian's mingw-w64 $version source package"
 else
-  say "the archive does not serve the whole mingw-w64 $version source package;" \
+  say "the release's Sources index lists no .dsc for mingw-w64 $version;" \
     "building from its upstream tarball" 2>&3
-  # Each line: 'address' name size SHA256:digest, from the signed index.
-  tarball=$(sh "$here/private-apt.sh" "$work/apt" deb-src source --print-uris \
-    "mingw-w64=$version" | grep "^'[^']*\.orig\.tar\.[a-z0-9]*'" | head -n 1)
+  tarball=$(printf '%s\n' "$files" | grep "^'[^']*\.orig\.tar\.[a-z0-9]*'" |
+    head -n 1) || true
   # shellcheck disable=SC2086 # the line's four fields
   set -- $tarball
   [ "$#" -eq 4 ] || { echo "no upstream tarball of mingw-w64 $version" >&2; exit 1; }
@@ -75,8 +94,8 @@ else
     "$work/$2" "$4" >&2
   tar -xf "$work/$2" -C "$work/source"
   origin="the upstream tarball $2 of Debian's mingw-w64 $version source package,
-without Debian's changes (the archive served no whole source package), its
-${4%%:*} checked against the release's signed Sources index: ${4#*:}"
+without Debian's changes (the release's Sources index lists no .dsc for the
+version), its ${4%%:*} checked against that signed index: ${4#*:}"
 fi
 
 # The runtime's configure looks for the headers under <sysroot>/include.

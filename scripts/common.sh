@@ -1,39 +1,36 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Shared by demo.sh, test.sh and wine-loader.sh: installs what building and
-# running the programs under Wine needs on Debian, and only what is missing,
-# and chooses how Wine starts each architecture's programs on this host.
+# Shared by demo.sh, test.sh, fresh-root-check.sh and wine-loader.sh:
+# checks the host, installs what building and running the programs under
+# Wine needs on Debian, and only what is missing, and chooses how Wine
+# starts each architecture's programs.
 
-# Building and running the x64 programs, all that the demo needs. Wine's
-# 32-bit loader is among them, as whether it runs decides how Wine starts.
-readonly X64_PACKAGES=(
+# Building the x64 programs and running them under Wine's 64-bit loader: all
+# that the demo needs.
+readonly DEMO_PACKAGES=(
   cmake ninja-build python3 python3-pefile clang-19 lld-19 llvm-19
-  mingw-w64-x86-64-dev wine wine64 wine32:i386
+  mingw-w64-x86-64-dev wine64
 )
 # What the test command needs besides: the x86 runtime, the analysers,
-# signing with a software token, package normalization, locales and the
-# licence linter.
+# signing with a software token, package normalization, locales, the
+# licence linter, what builds the arm64 runtime from source, and the
+# emulators that the x86 and arm64 Wine run under.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
   libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism util-linux
-  locales reuse
+  locales reuse dpkg-dev make qemu-user-static
 )
 # Node.js and npm, for the bills' schema check, where the machine has none.
 readonly NODE_PACKAGES=(nodejs npm)
-# Needed only where 32-bit programs run under emulation.
-readonly I386_EMULATION_PACKAGES=(qemu-user-static wine32-preloader:i386)
-# The arm64 programs: what builds their runtime from source, and the
-# emulator their Wine runs under.
-readonly ARM64_PACKAGES=(dpkg-dev make qemu-user-static)
 # The suite runs programs under these, since Wine takes its code pages and
 # its message texts' language from LANG: Japanese (932), Russian (1251) and
 # French (1252).
 readonly SUITE_LOCALES=(ja_JP.UTF-8 ru_RU.UTF-8 fr_FR.UTF-8)
 
-readonly WINE32_LOADER=/usr/lib/wine/wine
 readonly WINE64_LOADER=/usr/lib/wine/wine64
-readonly WINE32_PRELOADER=/usr/lib/wine/wine-preloader.static
-readonly QEMU_I386=qemu-i386-static
+readonly WINESERVER=/usr/lib/wine/wineserver
+readonly HOST_WINE_I386_ZLIB=/usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll
+readonly QEMU_I386=/usr/bin/qemu-i386-static
 readonly QEMU_AARCH64=/usr/bin/qemu-aarch64-static
 # The processor the emulator presents to the arm64 Wine: an ARMv8.2 core of
 # the class of Windows on ARM PCs' first. Under qemu's default, every
@@ -53,39 +50,96 @@ readonly APT_TENTHS_PER_PACKAGE=3
 readonly PRIVATE_APT="$BUILD_SCRIPTS/private-apt.sh"
 source "$BUILD_SCRIPTS/cache-root.sh"
 source "$BUILD_SCRIPTS/debian-release.sh"
+source "$BUILD_SCRIPTS/apt-refresh.sh"
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Stops, saying what the scripts need in one line, on a host other than
+# x86-64 Debian: they build with Debian's own amd64 packages.
+require_supported_host() {
+  local machine architecture
+  machine=$(uname -m)
+  architecture=$(dpkg --print-architecture 2>/dev/null) || architecture=none
+  if [ "$machine" = x86_64 ] && [ "$architecture" = amd64 ] &&
+    debian_codename >/dev/null 2>&1; then
+    return 0
+  fi
+  echo "These scripts need an x86-64 Debian machine (amd64) with apt and" \
+    "Debian's archive; this one is $(host_description) on $machine" >&2
+  exit 1
+}
+
+host_description() {
+  (
+    . /etc/os-release 2>/dev/null || true
+    echo "${PRETTY_NAME:-a system without /etc/os-release}"
+  )
+}
+
 # Installs those of the given packages that are not installed yet. apt's
 # own output goes to APT_LOG; it is shown in part if apt fails.
 install_packages() {
-  local missing=() package count
+  local missing=() package plan count
   for package in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    if [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" != \
+      "install ok installed" ]; then
       missing+=("$package")
     fi
   done
   [ "${#missing[@]}" -gt 0 ] || return 0
   mkdir -p "$(dirname "$APT_LOG")"
-  # The package lists, once per run of the script.
-  if [ -z "${APT_LISTS_UPDATED:-}" ]; then
-    apt_logged update || return 1
-    APT_LISTS_UPDATED=1
+  refresh_system_lists
+  if [ -z "$APT_STALE_INDEXES" ]; then
+    require_available "${missing[@]}" || return 1
+  else
+    require_installable_from_old_lists "${missing[@]}" || return 1
   fi
-  require_available "${missing[@]}" || return 1
   # How many packages apt will install, dependencies included.
-  count=$(apt-get install -s --no-install-recommends "${missing[@]}" \
-    2>/dev/null | grep -c '^Inst ') || true
+  plan=$(apt-get install -s --no-install-recommends "${missing[@]}" 2>/dev/null) || true
+  count=$(grep -c '^Inst ' <<<"$plan") || true
   echo "Installing ${missing[*]} with apt, $count packages in all with" \
     "their dependencies: about $((APT_SECONDS_FIXED + count * APT_TENTHS_PER_PACKAGE / 10)) s" \
     "(apt's output: $APT_LOG)"
   apt_logged install -y --no-install-recommends "${missing[@]}"
 }
 
+# Refreshes the system's package lists, once per run of a script. What could
+# not be refreshed is kept in APT_STALE_INDEXES, for every later install.
+refresh_system_lists() {
+  [ -z "${APT_LISTS_REFRESHED:-}" ] || return 0
+  APT_STALE_INDEXES=$(refresh_apt_lists "$APT_LOG" as_root env \
+    DEBIAN_FRONTEND=noninteractive apt-get -q) || true
+  APT_LISTS_REFRESHED=1
+}
+
+# After a failed refresh: goes on, saying so, where the lists apt has give
+# every package; otherwise names those they block and stops.
+require_installable_from_old_lists() {
+  local package blocked=()
+  if apt-get install -s --no-install-recommends "$@" >/dev/null 2>&1; then
+    say_going_on_with_old_lists "$APT_STALE_INDEXES" "every package needed"
+    return 0
+  fi
+  for package in "$@"; do
+    if ! apt-get install -s --no-install-recommends "$package" \
+      >/dev/null 2>&1; then
+      blocked+=("$package")
+    fi
+  done
+  echo "== apt-get install -s --no-install-recommends $*" >>"$APT_LOG"
+  apt-get install -s --no-install-recommends "$@" >>"$APT_LOG" 2>&1 || true
+  tail -n 20 "$APT_LOG" >&2
+  say_blocked_by_stale_lists "$APT_STALE_INDEXES" \
+    "what it takes to install ${blocked[*]:-$*}"
+  echo "Nothing was installed; apt's whole output is in $APT_LOG" >&2
+  return 1
+}
+
 # Fails, naming them in one line, when this release's archive lacks any of
-# the given packages: a later release may have dropped one.
+# the given packages: a later release may have dropped one. Only lists that
+# were just refreshed can tell.
 require_available() {
   local package lacking=()
   for package in "$@"; do
@@ -112,32 +166,29 @@ apt_logged() {
 }
 
 # What the demo needs: the x64 programs, built and run under Wine.
-install_x64_prerequisites() {
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    as_root dpkg --add-architecture i386
-  fi
-  install_packages "${X64_PACKAGES[@]}"
+install_demo_prerequisites() {
+  require_supported_host
+  install_packages "${DEMO_PACKAGES[@]}"
 }
 
 # What the test command needs: every architecture, built, run and checked.
 install_prerequisites() {
-  install_x64_prerequisites
-  install_packages "${TEST_PACKAGES[@]}" "${ARM64_PACKAGES[@]}"
+  require_supported_host
+  local packages=("${DEMO_PACKAGES[@]}" "${TEST_PACKAGES[@]}")
   if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-    install_packages "${NODE_PACKAGES[@]}"
+    packages+=("${NODE_PACKAGES[@]}")
   fi
-  if i386_emulation_reason >/dev/null; then
-    install_packages "${I386_EMULATION_PACKAGES[@]}"
-  fi
+  install_packages "${packages[@]}"
   generate_suite_locales
 }
 
 # Enables in /etc/locale.gen, and generates, those of the suite's locales
 # that are missing.
 generate_suite_locales() {
-  local name missing=()
+  local name available missing=()
+  available=$(locale -a 2>/dev/null) || true
   for name in "${SUITE_LOCALES[@]}"; do
-    if ! locale -a 2>/dev/null | grep -qix "${name%.UTF-8}\.utf-\?8"; then
+    if ! grep -qix "${name%.UTF-8}\.utf-\?8" <<<"$available"; then
       missing+=("$name")
       as_root sed -i "s/^# *\($name UTF-8\)/\1/" /etc/locale.gen
       grep -q "^$name UTF-8" /etc/locale.gen ||
@@ -150,111 +201,159 @@ generate_suite_locales() {
   fi
 }
 
-# Prints why 32-bit programs must run under emulation here, or fails when
-# this host runs them natively. Debian's wine always starts its 32-bit
-# loader, an i386 program, which some x86-64 kernels refuse to execute.
-i386_emulation_reason() {
-  local status=0
-  if [ "${WINE_EMULATE_I386:-}" = 1 ]; then
-    echo "forced by WINE_EMULATE_I386=1"
-    return 0
+# Fetches Debian's packages of another architecture, with every dependency
+# down to libc (the private set-up's package status is empty), through a
+# private apt set-up in <staging>/apt, so nothing is installed system-wide
+# and no architecture is added; unpacks them into <staging>/root with the
+# merged /usr that Debian's systems have (a release's packages may ship
+# only under /usr, and the emulator looks for /lib's dynamic loader).
+unpack_private_root() {
+  local staging=$1 arch=$2 failures package directory
+  shift 2
+  local apt=(sh "$PRIVATE_APT" "$staging/apt" deb -o "APT::Architecture=$arch"
+    -o "APT::Architectures::=$arch")
+  mkdir -p "$staging/root" "$(dirname "$APT_LOG")" || return 1
+  if ! failures=$(refresh_apt_lists "$APT_LOG" "${apt[@]}"); then
+    if ! "${apt[@]}" install -s "$@" >/dev/null 2>&1; then
+      say_blocked_by_stale_lists "$failures" "$*"
+      return 1
+    fi
+    say_going_on_with_old_lists "$failures" "$*"
   fi
-  "$WINE32_LOADER" --version >/dev/null 2>&1 || status=$?
-  if [ "$status" -eq 0 ]; then
+  echo "== private apt-get install --download-only $*" >>"$APT_LOG"
+  if ! "${apt[@]}" install -y --download-only --no-install-recommends "$@" \
+    >>"$APT_LOG" 2>&1; then
+    tail -n 20 "$APT_LOG" >&2
+    echo "fetching $* failed; apt's whole output is in $APT_LOG" >&2
     return 1
   fi
-  echo "this host cannot execute 32-bit code: $WINE32_LOADER --version" \
-    "exits with status $status"
-}
-
-# Sets up, once, a private Wine installation whose 32-bit loader runs under
-# qemu-i386-static. Wine looks for its 32-bit loader beside the real file of
-# the running 64-bit one, so the folder holds a copy of wine64 (a link would
-# resolve back to the system's) with a script named wine beside it; every
-# 32-bit process, children included, then starts through that script.
-# Wine's libraries and data are linked in at the same relative places. The
-# preloader reserves Wine's address space in a way qemu honours.
-set_up_emulated_loader() {
-  local folder=$1 staging="$1.new" lib
-  [ -x "$folder/usr/lib/wine/wine64" ] && return 0
-  if ! command -v "$QEMU_I386" >/dev/null || [ ! -f "$WINE32_PRELOADER" ]; then
-    echo "32-bit programs need $QEMU_I386 and $WINE32_PRELOADER:" \
-      "apt-get install ${I386_EMULATION_PACKAGES[*]}" >&2
-    return 1
-  fi
-  rm -rf "$staging"
-  mkdir -p "$staging/usr/lib/wine"
-  cp "$WINE64_LOADER" "$staging/usr/lib/wine/wine64"
-  ln -s /usr/lib/wine/wineserver "$staging/usr/lib/wine/wineserver"
-  ln -s /usr/share "$staging/usr/share"
-  for lib in x86_64-linux-gnu i386-linux-gnu; do
-    ln -s "/usr/lib/$lib" "$staging/usr/lib/$lib"
+  for package in "$staging"/apt/archives/*.deb; do
+    dpkg-deb -x "$package" "$staging/root" || return 1
   done
-  cat >"$staging/usr/lib/wine/wine" <<SCRIPT
-#!/bin/sh
-# Wine's 32-bit loader, emulated. The preloader has already placed it, so
-# it must not start the preloader again itself.
-WINELOADERNOEXEC=1 exec $QEMU_I386 $WINE32_PRELOADER $WINE32_LOADER "\$@"
-SCRIPT
-  chmod +x "$staging/usr/lib/wine/wine"
-  rm -rf "$folder"
-  mv "$staging" "$folder"
+  for directory in lib bin sbin; do
+    if [ ! -e "$staging/root/$directory" ]; then
+      ln -s "usr/$directory" "$staging/root/$directory" || return 1
+    fi
+  done
+  rm -rf "$staging/apt"
 }
 
-# Sets up, once per machine, Debian's own arm64 Wine, unpacked into a
-# private root in the cache: the same Wine version as the host's, fetched
-# with a private apt set-up, so nothing is installed system-wide. Beside the
-# root, the scripts wine64 and wineserver start the root's loader and server;
-# the emulator finds the root's libraries through QEMU_LD_PREFIX, and takes
-# its processor from QEMU_CPU, which every process Wine starts inherits. The
-# folder's name holds Wine's version and a digest of this function and the
-# processor. Prints the folder. Its callers take its output, where errors do
-# not end the shell, so each step is checked.
-set_up_arm64_wine() {
-  local version folder package directory
-  version=$(dpkg-query -W -f='${Version}' wine64)
-  folder="$(installer_cache_root)/wine-arm64-$version-$({
-    declare -f set_up_arm64_wine
-    echo "$QEMU_AARCH64_CPU"
+# Writes an executable script <file> from standard input.
+write_script() {
+  cat >"$1" && chmod +x "$1"
+}
+
+# Puts a private folder built under <staging> in place as <folder>, once the
+# given files are there, so that a set-up cut short is never taken for a
+# complete one.
+put_in_place() {
+  local staging=$1 folder=$2 file
+  shift 2
+  for file in "$@"; do
+    if [ ! -e "$staging/$file" ]; then
+      echo "$folder: $file is missing after the set-up" >&2
+      return 1
+    fi
+  done
+  rm -rf "$folder" && mv "$staging" "$folder"
+}
+
+# The cache folder for a private Wine: <name>-<Wine version>-<digest of the
+# function that sets it up, those it calls, and any further words given>.
+private_wine_folder() {
+  local name=$1 set_up=$2 version
+  shift 2
+  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
+  echo "$(installer_cache_root)/$name-$version-$({
+    declare -f unpack_private_root put_in_place "$set_up"
+    echo "$*"
   } | sha256sum | cut -c1-12)"
-  if [ -f "$folder/complete" ]; then
+}
+
+# Sets up, once per machine, Debian's own 32-bit Wine (wine32 and its
+# preloader, i386), the host's Wine version, unpacked into a private root in
+# the cache, and run under qemu-i386-static on every host, as no i386 library
+# is on the system. Wine looks for its 32-bit loader beside the real file of
+# the running 64-bit one, so the folder holds a copy of wine64 (a link would
+# resolve back to the system's) with a script named wine beside it, which
+# starts the root's loader through its preloader under the emulator; the
+# root's loader finds the 64-bit one beside it the same way. Wine's 64-bit
+# libraries and data are linked in at their relative places. Prints the
+# folder; its callers take its output, where errors do not end the shell,
+# so each step is checked.
+set_up_wine_i386() {
+  local folder staging version
+  folder=$(private_wine_folder wine-i386 set_up_wine_i386) || return 1
+  if [ -d "$folder" ]; then
     echo "$folder"
     return 0
   fi
+  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
+  echo "x86 Wine: fetching Debian's wine32:i386 $version into $folder" >&2
+  staging="$folder.new"
+  rm -rf "$staging"
+  unpack_private_root "$staging" i386 "wine32=$version" \
+    "wine32-preloader=$version" || return 1
+  mkdir -p "$staging/usr/lib/wine" || return 1
+  cp "$WINE64_LOADER" "$staging/usr/lib/wine/wine64" || return 1
+  ln -s "$WINESERVER" "$staging/usr/lib/wine/wineserver" || return 1
+  ln -s /usr/share "$staging/usr/share" || return 1
+  ln -s /usr/lib/x86_64-linux-gnu "$staging/usr/lib/x86_64-linux-gnu" || return 1
+  ln -s "$folder/root/usr/lib/i386-linux-gnu" \
+    "$staging/usr/lib/i386-linux-gnu" || return 1
+  ln -s "$folder/usr/lib/wine/wine64" "$staging/root/usr/lib/wine/wine64" ||
+    return 1
+  # Wine's zlib, which libwine's maintainer script makes on installation:
+  # the host's libwine made the same for 32-bit programs.
+  cp "$HOST_WINE_I386_ZLIB" "$staging/root/usr/lib/i386-linux-gnu/wine/i386-windows/" ||
+    return 1
+  # The preloader has already placed the loader, so it must not start the
+  # preloader again itself.
+  write_script "$staging/usr/lib/wine/wine" <<SCRIPT || return 1
+#!/bin/sh
+QEMU_LD_PREFIX="$folder/root" WINELOADERNOEXEC=1 exec $QEMU_I386 \\
+  "$folder/root/usr/lib/wine/wine-preloader.static" "$folder/root/usr/lib/wine/wine" "\$@"
+SCRIPT
+  put_in_place "$staging" "$folder" usr/lib/wine/wine64 usr/lib/wine/wine \
+    root/usr/lib/wine/wine root/usr/lib/wine/wine-preloader.static \
+    "root/usr/lib/i386-linux-gnu/wine/i386-windows/$(basename "$HOST_WINE_I386_ZLIB")" ||
+    return 1
+  echo "$folder"
+}
+
+# Sets up, once per machine, Debian's own arm64 Wine, unpacked into a
+# private root in the cache: the same Wine version as the host's. Beside the
+# root, the scripts wine64 and wineserver start the root's loader and server;
+# the emulator finds the root's libraries through QEMU_LD_PREFIX, and takes
+# its processor from QEMU_CPU, which every process Wine starts inherits.
+# Prints the folder, as set_up_wine_i386 does.
+set_up_wine_arm64() {
+  local folder staging version
+  folder=$(private_wine_folder wine-arm64 set_up_wine_arm64 \
+    "$QEMU_AARCH64_CPU") || return 1
+  if [ -d "$folder" ]; then
+    echo "$folder"
+    return 0
+  fi
+  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
   echo "arm64 Wine: fetching Debian's wine64:arm64 $version into $folder" >&2
-  rm -rf "$folder"
-  mkdir -p "$folder/root" || return 1
-  # The private set-up's empty package status gives the root every
-  # dependency, down to libc.
-  set -- "$folder/apt" deb -o APT::Architecture=arm64 \
-    -o APT::Architectures::=arm64
-  sh "$PRIVATE_APT" "$@" update >/dev/null || return 1
-  sh "$PRIVATE_APT" "$@" install -y --download-only --no-install-recommends \
-    "wine64=$version" >/dev/null || return 1
-  for package in "$folder"/apt/archives/*.deb; do
-    dpkg-deb -x "$package" "$folder/root" || return 1
-  done
-  # The merged /usr that Debian's systems have, where a release's packages
-  # ship only under /usr (the emulator looks for /lib/ld-linux-aarch64.so.1).
-  for directory in lib bin sbin; do
-    if [ ! -e "$folder/root/$directory" ]; then
-      ln -s "usr/$directory" "$folder/root/$directory"
-    fi
-  done
-  rm -rf "$folder/apt"
+  staging="$folder.new"
+  rm -rf "$staging"
+  unpack_private_root "$staging" arm64 "wine64=$version" || return 1
   # Debian's wineserver script names the host's server by absolute path.
-  cat >"$folder/wineserver" <<SCRIPT
+  write_script "$staging/wineserver" <<SCRIPT || return 1
 #!/bin/sh
 QEMU_LD_PREFIX="$folder/root" QEMU_CPU=$QEMU_AARCH64_CPU exec "$folder/root/usr/lib/wine/wineserver64" -p0 "\$@"
 SCRIPT
-  cat >"$folder/wine64" <<SCRIPT
+  write_script "$staging/wine64" <<SCRIPT || return 1
 #!/bin/sh
 export QEMU_LD_PREFIX="$folder/root" QEMU_CPU=$QEMU_AARCH64_CPU
 exec "$folder/root/usr/lib/wine/wine64" "\$@"
 SCRIPT
-  ln -sf "$folder/wineserver" "$folder/root/usr/lib/wine/wineserver"
-  chmod +x "$folder/wineserver" "$folder/wine64"
-  touch "$folder/complete"
+  ln -sf "$folder/wineserver" "$staging/root/usr/lib/wine/wineserver" ||
+    return 1
+  put_in_place "$staging" "$folder" wine64 wineserver \
+    root/usr/lib/wine/wine64 root/usr/lib/wine/wineserver64 || return 1
   echo "$folder"
 }
 
@@ -280,30 +379,33 @@ release_aarch64_programs() {
 }
 
 # Chooses how Wine starts the programs of one architecture (x86, x64 or
-# arm64), and wineboot for their prefix. Prints three lines on standard
-# output: the kind (native for Debian's wine, wine64, emulated or arm64),
-# the loader and the Wine server to use; and on standard error which loader
-# is used and why. The emulated x86 loader is set up under <build-dir> on
-# first use; arm64 programs need register_aarch64_programs.
+# arm64). Prints three lines on standard output: the kind (wine64, emulated
+# or arm64), the loader and the Wine server to use; and on standard error
+# which loader is used. x64 programs run under Debian's 64-bit loader; x86
+# and arm64 programs under private Wine set-ups, emulated, the same on every
+# host. arm64 programs need register_aarch64_programs.
 wine_loader() {
-  local arch=$1 build_dir=$2 reason folder
-  if [ "$arch" = arm64 ]; then
-    folder=$(set_up_arm64_wine) || return 1
+  local folder
+  case $1 in
+  x64)
+    echo "Wine for x64 programs: $WINE64_LOADER" >&2
+    printf 'wine64\n%s\n%s\n' "$WINE64_LOADER" "$WINESERVER"
+    ;;
+  x86)
+    folder=$(set_up_wine_i386) || return 1
+    echo "Wine for x86 programs: Debian's 32-bit Wine under" \
+      "$(basename "$QEMU_I386"), from $folder" >&2
+    printf 'emulated\n%s\n%s\n' "$folder/usr/lib/wine/wine64" "$WINESERVER"
+    ;;
+  arm64)
+    folder=$(set_up_wine_arm64) || return 1
     echo "Wine for arm64 programs: Debian's arm64 Wine under" \
       "$(basename "$QEMU_AARCH64"), from $folder" >&2
     printf 'arm64\n%s\n%s\n' "$folder/wine64" "$folder/wineserver"
-  elif ! reason=$(i386_emulation_reason); then
-    echo "Wine for $arch programs: Debian's wine (this host executes 32-bit code)" >&2
-    printf 'native\nwine\nwineserver\n'
-  elif [ "$arch" = x64 ]; then
-    echo "Wine for x64 programs: $WINE64_LOADER, since Debian's wine" \
-      "starts its 32-bit loader first ($reason)" >&2
-    printf 'wine64\n%s\nwineserver\n' "$WINE64_LOADER"
-  else
-    folder=$(realpath -m "$build_dir/wine-i386-emulation")
-    set_up_emulated_loader "$folder"
-    echo "Wine for x86 programs: Wine's 32-bit loader under $QEMU_I386," \
-      "started from $folder ($reason)" >&2
-    printf 'emulated\n%s\nwineserver\n' "$folder/usr/lib/wine/wine64"
-  fi
+    ;;
+  *)
+    echo "wine_loader: no architecture $1 (x86, x64 or arm64)" >&2
+    return 1
+    ;;
+  esac
 }

@@ -3,12 +3,14 @@
 # SPDX-License-Identifier: MIT
 # Shows the port-function install.exe installing the sample driver for a
 # simulated device, under Wine's own device installer, in a throwaway 64-bit
-# prefix. It runs the x64 build, the one for 64-bit Windows.
+# prefix. It runs the x64 build, the one for 64-bit Windows, under Wine's
+# 64-bit loader, and builds only what it runs.
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 readonly PRESET=windows-x64
+readonly TARGETS=(install_port_function install_bus_device simdevice)
 readonly BUILD_DIR="$PWD/build/$PRESET"
 readonly HARDWARE_ID='ZORQBUS\COMPORT&VID_0403&PID_6001'
 readonly PACKAGE_DIR='C:\ZorqDriver'
@@ -56,18 +58,18 @@ wine_run() {
 }
 
 step "Installing prerequisites and building"
-install_x64_prerequisites
+install_demo_prerequisites
 cmake --preset "$PRESET" >/dev/null
-cmake --build --preset "$PRESET"
+cmake --build --preset "$PRESET" --target "${TARGETS[@]}"
 
 step "Creating a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
-loader_choice=$(wine_loader x64 "$BUILD_DIR")
-{ read -r _ && read -r WINE && read -r WINESERVER; } <<<"$loader_choice"
-readonly WINE WINESERVER
-trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+loader_choice=$(wine_loader x64)
+{ read -r _ && read -r WINE && read -r SERVER; } <<<"$loader_choice"
+readonly WINE SERVER
+trap '"$SERVER" -k 2>/dev/null || true' EXIT
 rm -rf "$WINEPREFIX" "$WINE_LOG"
 mkdir -p "$WINEPREFIX"
-"$WINESERVER" -p
+"$SERVER" -p
 step_log=$BOOT_LOG
 # The first program started in a new prefix has Wine set it up before it
 # runs, so it need do nothing; wineboot --init would set it up twice.

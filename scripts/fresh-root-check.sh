@@ -7,12 +7,24 @@
 # The root is made by mmdebstrap from the archive this system's apt uses,
 # with git and ca-certificates only, as a newcomer's machine would be.
 #   usage: fresh-root-check.sh [suite]
-# Everything runs in a mount namespace of its own: what the script mounts
-# there is unmounted when it ends, however it ends, and the root is removed
-# only when nothing is mounted inside it.
+# The suite is a name alone (letters, digits, dots and hyphens), as the
+# root's folder is named after it. Everything runs in a mount namespace of
+# its own: what the script mounts there is unmounted when it ends, however
+# it ends, and the root is removed only when nothing is mounted inside it.
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "$#" -gt 1 ] || { [ "$#" -eq 1 ] && ! [[ $1 =~ ^[A-Za-z0-9][A-Za-z0-9.-]*$ ]]; }; then
+  echo "usage: fresh-root-check.sh [suite], where the suite is a Debian" \
+    "suite's name (letters, digits, dots and hyphens), stable by default" >&2
+  exit 2
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "fresh-root-check.sh makes a root and mounts inside it: run it as root" >&2
+  exit 2
+fi
 source scripts/common.sh
+require_supported_host
 
 readonly SUITE=${1:-stable}
 readonly WORK=$PWD/build/fresh-root
@@ -100,11 +112,23 @@ remove_root() {
       kill -KILL "$(basename "$(dirname "$link")")" 2>/dev/null || true
     fi
   done
-  if grep -qF " $ROOT/" /proc/self/mountinfo; then
+  if findmnt --list --noheadings --output TARGET |
+    awk -v root="$ROOT" 'index($0, root "/") == 1 { found = 1 } END { exit !found }'; then
     echo "Something is still mounted inside $ROOT: it is left in place" >&2
     return 1
   fi
-  rm -rf "$ROOT"
+  rm -rf --one-file-system "$ROOT"
+}
+
+# The demo adds no architecture to the machine it runs on.
+check_no_foreign_architecture() {
+  local foreign
+  foreign=$(chroot "$ROOT" dpkg --print-foreign-architectures)
+  if [ -n "$foreign" ]; then
+    echo "scripts/demo.sh added the architectures $foreign to the root's dpkg" >&2
+    return 1
+  fi
+  echo "dpkg --print-foreign-architectures in the root: none"
 }
 
 clean_up() {
@@ -130,5 +154,6 @@ remove_root
 mkdir -p "$WORK"
 stage "Making a minimal Debian $SUITE root" make_root
 stage "scripts/demo.sh in the root" in_root bash -c "cd $CLONE && scripts/demo.sh"
+check_no_foreign_architecture
 stage "scripts/test.sh in the root" in_root bash -c "cd $CLONE && scripts/test.sh"
 echo "Both commands passed in a fresh Debian $SUITE root in $((SECONDS - start)) s"

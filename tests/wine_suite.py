@@ -266,7 +266,7 @@ CASES = [
          [DEEP_DIRS + "/port.inf"], program=DEEP_DIRS + "/install.exe",
          stdout=b"GetModuleFileName FAILURE: " + INSUFFICIENT_BUFFER_TEXT,
          status=2, updated=False,
-         cannot_run_on=(("x64", "native"), ("x86", "emulated")),
+         cannot_run_on=(("x86", "emulated"),),
          why_not="the Wine loader started first is of the other bitness and "
          "hands the program to start.exe, which starts none from a path this "
          "long"),
@@ -374,7 +374,7 @@ class Wine:
 
     def __init__(self, prefix: Path, kind: str, loader: str, server: str):
         self.prefix = prefix
-        self.kind = kind  # native (Debian's wine), wine64, emulated or arm64
+        self.kind = kind  # wine64, emulated (x86) or arm64
         self.loader = loader
         self.server = server
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
@@ -891,12 +891,10 @@ def wine_loader_script(source_dir: Path, *args: str) -> str:
     return result.stdout
 
 
-def choose_wine_loader(source_dir: Path, arch: str,
-                       build_dir: Path) -> Tuple[str, str, str]:
+def choose_wine_loader(source_dir: Path, arch: str) -> Tuple[str, str, str]:
     """(kind, loader, server) for the architecture's programs. The script
-    says which and why."""
-    kind, loader, server = wine_loader_script(
-        source_dir, arch, str(build_dir)).splitlines()
+    says which."""
+    kind, loader, server = wine_loader_script(source_dir, arch).splitlines()
     return kind, loader, server
 
 
@@ -911,8 +909,7 @@ def main() -> int:
     build_dir = options.build_dir.resolve()
 
     wine = Wine(build_dir / "wine-prefix",
-                *choose_wine_loader(options.source_dir, options.arch,
-                                    build_dir))
+                *choose_wine_loader(options.source_dir, options.arch))
     suite = Suite(build_dir, options.source_dir.resolve(), options.arch,
                   options.version, wine)
     try:
