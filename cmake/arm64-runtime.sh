@@ -11,12 +11,13 @@
 # below, with the runtime's notice from the source. Its missing __chkstk is
 # the project's own, in runtime/.
 #   usage: arm64-runtime.sh
-# The source is Debian's source package; only where the release's Sources
-# index lists no .dsc for the version, its upstream tarball, checked against
-# the SHA-256 that the signed index gives. The file origin.txt in the folder
-# says which. The folder is a cache outside any build tree, keyed by the
-# source version, the compiler's version, this recipe and the source's
-# origin; INSTALLER_RUNTIME_CACHE chooses where the caches go.
+# The source is Debian's source package; only where the archive serves no
+# .dsc for the version (its Sources index lists none, or it answers 404 Not
+# Found), its upstream tarball, checked against the SHA-256 that the signed
+# index gives. The file origin.txt in the folder says which. The folder is a
+# cache outside any build tree, keyed by the source version, the compiler's
+# version, this recipe and the source's origin; INSTALLER_RUNTIME_CACHE
+# chooses where the caches go.
 set -eu
 
 readonly TRIPLET=aarch64-w64-mingw32
@@ -66,10 +67,22 @@ if ! failures=$(refresh_apt_lists "$log" source_apt); then
   say_going_on_with_old_lists "$failures" "mingw-w64 $version's source" 2>&3
 fi
 files=$(source_apt source --print-uris "mingw-w64=$version")
-case "$files" in
-*".dsc' "*) origin_key=debian ;;
-*) origin_key=upstream ;;
-esac
+# Debian's source package where the archive serves its .dsc; the upstream
+# tarball alone where the index lists no .dsc, or the archive answers that
+# it has none (404). Any other failure stops the build.
+origin_key=upstream
+dsc=$(printf '%s\n' "$files" | grep "^'[^']*\.dsc' ") || true
+if [ -n "$dsc" ]; then
+  # shellcheck disable=SC2086 # the line's four fields
+  set -- $dsc
+  if /usr/lib/apt/apt-helper download-file "$(echo "$1" | tr -d "'")" \
+    "$work/$2" "$4" >"$work/dsc.log" 2>&1; then
+    origin_key=debian
+  else
+    cat "$work/dsc.log" >&2
+    grep -q " 404 " "$work/dsc.log" || exit 1
+  fi
+fi
 runtime="$key-$origin_key"
 if [ -f "$runtime/complete" ]; then
   echo "$runtime"
@@ -83,7 +96,7 @@ if [ "$origin_key" = debian ]; then
   (cd "$work/source" && source_apt source "mingw-w64=$version") >&2
   origin="Debian's mingw-w64 $version source package"
 else
-  say "the release's Sources index lists no .dsc for mingw-w64 $version;" \
+  say "the archive serves no .dsc for mingw-w64 $version;" \
     "building from its upstream tarball" 2>&3
   tarball=$(printf '%s\n' "$files" | grep "^'[^']*\.orig\.tar\.[a-z0-9]*'" |
     head -n 1) || true
@@ -94,8 +107,8 @@ else
     "$work/$2" "$4" >&2
   tar -xf "$work/$2" -C "$work/source"
   origin="the upstream tarball $2 of Debian's mingw-w64 $version source package,
-without Debian's changes (the release's Sources index lists no .dsc for the
-version), its ${4%%:*} checked against that signed index: ${4#*:}"
+without Debian's changes (the archive serves no .dsc for the version), its
+${4%%:*} checked against the release's signed Sources index: ${4#*:}"
 fi
 
 # The runtime's configure looks for the headers under <sysroot>/include.

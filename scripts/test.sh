@@ -225,6 +225,42 @@ new Validation.JsonStrictValidator(Spec.Version.v1dot6).validate(bill)
     }
   });'
 
+# Scripts refuse bad arguments, with their usage and status 2, before they
+# do anything: each row is a script and its arguments, the last of them
+# separated by |.
+check_bad_arguments() {
+  echo "== Scripts refuse bad arguments"
+  local row output status arguments failed=0
+  for row in "${BAD_ARGUMENTS[@]}"; do
+    # The | added keeps a last, empty argument.
+    IFS='|' read -r -a arguments <<<"$row|"
+    status=0
+    output=$("${arguments[@]}" 2>&1 </dev/null) || status=$?
+    if [ "$status" -ne 2 ] || [ "${output%%:*}" != usage ]; then
+      echo "FAIL: ${arguments[*]@Q}: status $status, output: $output"
+      failed=1
+    else
+      echo "refused: ${arguments[*]@Q}"
+    fi
+  done
+  if [ -n "$(git ls-files --deleted)" ]; then
+    echo "FAIL: files of the tree are gone: $(git ls-files --deleted | head -n 5)"
+    failed=1
+  fi
+  return "$failed"
+}
+readonly BAD_ARGUMENTS=(
+  "scripts/fresh-root-check.sh|../../installer"
+  "scripts/fresh-root-check.sh|"
+  "scripts/fresh-root-check.sh|.."
+  "scripts/fresh-root-check.sh|stable x"
+  "scripts/fresh-root-check.sh|-rf"
+  "scripts/fresh-root-check.sh|stable|testing"
+  "scripts/wine-loader.sh|x87"
+  "scripts/wine-loader.sh|--release"
+  "scripts/wine-loader.sh|x64|build"
+)
+
 run_clang_tidy() {
   echo "== clang-tidy"
   local output
@@ -242,8 +278,9 @@ run_cppcheck() {
   echo "== cppcheck"
   # Later cppcheck versions follow only some branches unless told to follow
   # all, and report that as a finding.
-  local thoroughness=()
-  if cppcheck --help | grep -q -- --check-level; then
+  local thoroughness=() help
+  help=$(cppcheck --help) || true
+  if grep -q -- --check-level <<<"$help"; then
     thoroughness=(--check-level=exhaustive)
   fi
   cppcheck --platform=win32A --library=windows "${thoroughness[@]}" \
@@ -255,6 +292,9 @@ run_cppcheck() {
 
 install_prerequisites
 run_reuse_lint
+check_bad_arguments
+echo "== A package index the archive serves damaged"
+tests/damaged_index_check.sh
 for arch in "${ARCHITECTURES[@]}"; do
   cmake --workflow --preset "windows-$arch" --fresh
 done
