@@ -13,12 +13,13 @@ readonly DEMO_PACKAGES=(
 )
 # What the test command needs besides: the x86 runtime, the analysers,
 # signing with a software token, package normalization, locales, the
-# licence linter, what builds the arm64 runtime from source, and the
-# emulators that the x86 and arm64 Wine run under.
+# licence linter, what builds the arm64 runtime from source, the emulators
+# that the x86 and arm64 Wine run under, and what makes the damaged index
+# check's repository.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
   libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism util-linux
-  locales reuse dpkg-dev make qemu-user-static
+  locales reuse dpkg-dev make qemu-user-static apt-utils
 )
 # Node.js and npm, for the bills' schema check, where the machine has none.
 readonly NODE_PACKAGES=(nodejs npm)
