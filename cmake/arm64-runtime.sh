@@ -56,16 +56,15 @@ failed() {
 }
 trap failed EXIT
 
-# The source's files as the release's Sources index lists them, a line
-# each: 'address' name size SHA256:digest.
+# The private apt set-up for the source. Its lists start empty, so after a
+# failed refresh none hold the source.
 source_apt() { sh "$here/private-apt.sh" "$work/apt" deb-src "$@"; }
 if ! failures=$(refresh_apt_lists "$log" source_apt); then
-  if ! source_apt source --print-uris "mingw-w64=$version" >/dev/null 2>&1; then
-    say_blocked_by_stale_lists "$failures" "mingw-w64 $version's source" 2>&3
-    exit 1
-  fi
-  say_going_on_with_old_lists "$failures" "mingw-w64 $version's source" 2>&3
+  say_blocked_by_stale_lists "$failures" "mingw-w64 $version's source" 2>&3
+  exit 1
 fi
+# The source's files as the release's Sources index lists them, a line
+# each: 'address' name size SHA256:digest.
 files=$(source_apt source --print-uris "mingw-w64=$version")
 # Debian's source package where the archive serves its .dsc; the upstream
 # tarball alone where the index lists no .dsc, or the archive answers that

@@ -119,7 +119,8 @@ refresh_system_lists() {
 # every package; otherwise names those they block and stops.
 require_installable_from_old_lists() {
   local package blocked=()
-  if apt-get install -s --no-install-recommends "$@" >/dev/null 2>&1; then
+  echo "== apt-get install -s --no-install-recommends $*" >>"$APT_LOG"
+  if apt-get install -s --no-install-recommends "$@" >>"$APT_LOG" 2>&1; then
     say_going_on_with_old_lists "$APT_STALE_INDEXES" "every package needed"
     return 0
   fi
@@ -129,8 +130,6 @@ require_installable_from_old_lists() {
       blocked+=("$package")
     fi
   done
-  echo "== apt-get install -s --no-install-recommends $*" >>"$APT_LOG"
-  apt-get install -s --no-install-recommends "$@" >>"$APT_LOG" 2>&1 || true
   tail -n 20 "$APT_LOG" >&2
   say_blocked_by_stale_lists "$APT_STALE_INDEXES" \
     "what it takes to install ${blocked[*]:-$*}"
@@ -214,12 +213,10 @@ unpack_private_root() {
   local apt=(sh "$PRIVATE_APT" "$staging/apt" deb -o "APT::Architecture=$arch"
     -o "APT::Architectures::=$arch")
   mkdir -p "$staging/root" "$(dirname "$APT_LOG")" || return 1
+  # The private lists start empty: after a failed refresh, none hold them.
   if ! failures=$(refresh_apt_lists "$APT_LOG" "${apt[@]}"); then
-    if ! "${apt[@]}" install -s "$@" >/dev/null 2>&1; then
-      say_blocked_by_stale_lists "$failures" "$*"
-      return 1
-    fi
-    say_going_on_with_old_lists "$failures" "$*"
+    say_blocked_by_stale_lists "$failures" "$*"
+    return 1
   fi
   echo "== private apt-get install --download-only $*" >>"$APT_LOG"
   if ! "${apt[@]}" install -y --download-only --no-install-recommends "$@" \
@@ -259,12 +256,11 @@ put_in_place() {
   rm -rf "$folder" && mv "$staging" "$folder"
 }
 
-# The cache folder for a private Wine: <name>-<Wine version>-<digest of the
+# The cache folder for a private Wine: <name>-<version>-<digest of the
 # function that sets it up, those it calls, and any further words given>.
 private_wine_folder() {
-  local name=$1 set_up=$2 version
-  shift 2
-  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
+  local name=$1 set_up=$2 version=$3
+  shift 3
   echo "$(installer_cache_root)/$name-$version-$({
     declare -f unpack_private_root put_in_place "$set_up"
     echo "$*"
@@ -284,12 +280,12 @@ private_wine_folder() {
 # so each step is checked.
 set_up_wine_i386() {
   local folder staging version
-  folder=$(private_wine_folder wine-i386 set_up_wine_i386) || return 1
+  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
+  folder=$(private_wine_folder wine-i386 set_up_wine_i386 "$version")
   if [ -d "$folder" ]; then
     echo "$folder"
     return 0
   fi
-  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
   echo "x86 Wine: fetching Debian's wine32:i386 $version into $folder" >&2
   staging="$folder.new"
   rm -rf "$staging"
@@ -330,13 +326,13 @@ SCRIPT
 # Prints the folder, as set_up_wine_i386 does.
 set_up_wine_arm64() {
   local folder staging version
-  folder=$(private_wine_folder wine-arm64 set_up_wine_arm64 \
-    "$QEMU_AARCH64_CPU") || return 1
+  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
+  folder=$(private_wine_folder wine-arm64 set_up_wine_arm64 "$version" \
+    "$QEMU_AARCH64_CPU")
   if [ -d "$folder" ]; then
     echo "$folder"
     return 0
   fi
-  version=$(dpkg-query -W -f='${Version}' wine64) || return 1
   echo "arm64 Wine: fetching Debian's wine64:arm64 $version into $folder" >&2
   staging="$folder.new"
   rm -rf "$staging"
