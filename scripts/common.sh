@@ -6,10 +6,14 @@
 # starts each architecture's programs.
 
 # Building the x64 programs and running them under Wine's 64-bit loader: all
-# that the demo needs.
+# that the demo needs. Without its preloader, Wine reserves the addresses
+# that Windows programs expect only once its loader runs, and now and then
+# finds the loader's heap, which the kernel places anywhere in the GiB above
+# the loader, on the page that Windows keeps at 0x7ffe0000: the program
+# then ends with status 1 before it starts.
 readonly DEMO_PACKAGES=(
   cmake ninja-build python3 python3-pefile clang-19 lld-19 llvm-19
-  mingw-w64-x86-64-dev wine64
+  mingw-w64-x86-64-dev wine64 wine64-preloader
 )
 # What the test command needs besides: the x86 runtime, the analysers,
 # signing with a software token, package normalization, locales, the
@@ -29,6 +33,7 @@ readonly NODE_PACKAGES=(nodejs npm)
 readonly SUITE_LOCALES=(ja_JP.UTF-8 ru_RU.UTF-8 fr_FR.UTF-8)
 
 readonly WINE64_LOADER=/usr/lib/wine/wine64
+readonly WINE64_PRELOADER=/usr/lib/wine/wine64-preloader
 readonly WINESERVER=/usr/lib/wine/wineserver
 readonly HOST_WINE_I386_ZLIB=/usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll
 readonly QEMU_I386=/usr/bin/qemu-i386-static
@@ -272,7 +277,8 @@ private_wine_folder() {
 # the cache, and run under qemu-i386-static on every host, as no i386 library
 # is on the system. Wine looks for its 32-bit loader beside the real file of
 # the running 64-bit one, so the folder holds a copy of wine64 (a link would
-# resolve back to the system's) with a script named wine beside it, which
+# resolve back to the system's) and of the preloader that it starts itself
+# through, with a script named wine beside them, which
 # starts the root's loader through its preloader under the emulator; the
 # root's loader finds the 64-bit one beside it the same way. Wine's 64-bit
 # libraries and data are linked in at their relative places. Prints the
@@ -292,7 +298,7 @@ set_up_wine_i386() {
   unpack_private_root "$staging" i386 "wine32=$version" \
     "wine32-preloader=$version" || return 1
   mkdir -p "$staging/usr/lib/wine" || return 1
-  cp "$WINE64_LOADER" "$staging/usr/lib/wine/wine64" || return 1
+  cp "$WINE64_LOADER" "$WINE64_PRELOADER" "$staging/usr/lib/wine/" || return 1
   ln -s "$WINESERVER" "$staging/usr/lib/wine/wineserver" || return 1
   ln -s /usr/share "$staging/usr/share" || return 1
   ln -s /usr/lib/x86_64-linux-gnu "$staging/usr/lib/x86_64-linux-gnu" || return 1
@@ -311,7 +317,8 @@ set_up_wine_i386() {
 QEMU_LD_PREFIX="$folder/root" WINELOADERNOEXEC=1 exec $QEMU_I386 \\
   "$folder/root/usr/lib/wine/wine-preloader.static" "$folder/root/usr/lib/wine/wine" "\$@"
 SCRIPT
-  put_in_place "$staging" "$folder" usr/lib/wine/wine64 usr/lib/wine/wine \
+  put_in_place "$staging" "$folder" usr/lib/wine/wine64 \
+    usr/lib/wine/wine64-preloader usr/lib/wine/wine \
     root/usr/lib/wine/wine root/usr/lib/wine/wine-preloader.static \
     "root/usr/lib/i386-linux-gnu/wine/i386-windows/$(basename "$HOST_WINE_I386_ZLIB")" ||
     return 1
@@ -372,6 +379,47 @@ register_aarch64_programs() {
 release_aarch64_programs() {
   if [ -e "$BINFMT_MISC/$AARCH64_BINFMT" ]; then
     echo -1 | as_root tee "$BINFMT_MISC/$AARCH64_BINFMT" >/dev/null
+  fi
+}
+
+# The processes that run in or serve a Wine prefix, Wine's server and
+# services included, one PID a line: every one has the prefix in its
+# environment.
+wine_prefix_processes() {
+  grep -lzxF "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null |
+    cut -d/ -f3 || true
+}
+
+# The folder that Debian's Wine made for a prefix's server socket in the
+# temporary directory, and named in the prefix; nothing if it named none.
+wine_server_folder() {
+  local name
+  [ -f "$1/wineserver" ] || return 0
+  name=$(cat "$1/wineserver")
+  if [[ $name =~ ^wine-[A-Za-z0-9]{6}$ ]]; then
+    echo "${TMPDIR:-/tmp}/$name"
+  fi
+}
+
+# Ends every process of a Wine prefix, through its server and then by
+# force, and removes its server's folder.
+end_wine_prefix() {
+  local prefix=$1 server=$2 left folder tries=0
+  if [ -d "$prefix" ]; then
+    WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1 || true
+  fi
+  left=$(wine_prefix_processes "$prefix")
+  while [ -n "$left" ] && [ "$tries" -lt 100 ]; do
+    kill -KILL $left 2>/dev/null || true
+    sleep 0.1
+    tries=$((tries + 1))
+    left=$(wine_prefix_processes "$prefix")
+  done
+  folder=$(wine_server_folder "$prefix")
+  [ -z "$folder" ] || rm -rf -- "$folder"
+  if [ -n "$left" ]; then
+    echo "processes of $prefix still run:" $left >&2
+    return 1
   fi
 }
 

@@ -20,7 +20,8 @@ readonly BOOT_LOG="$BUILD_DIR/demo-wineboot.log"
 readonly WINE_LOG="$BUILD_DIR/demo-wine.log"
 
 export WINEPREFIX="$BUILD_DIR/demo-prefix"
-export WINEDEBUG=-all
+# Wine's errors only, into the log.
+export WINEDEBUG=-all,err+all
 unset DISPLAY
 
 current_step=""
@@ -66,7 +67,10 @@ step "Creating a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
 loader_choice=$(wine_loader x64)
 { read -r _ && read -r WINE && read -r SERVER; } <<<"$loader_choice"
 readonly WINE SERVER
-trap '"$SERVER" -k 2>/dev/null || true' EXIT
+# Nothing of Wine's outlives the demo: its services, its server, the
+# folder of the server's socket.
+trap 'end_wine_prefix "$WINEPREFIX" "$SERVER"' EXIT
+end_wine_prefix "$WINEPREFIX" "$SERVER"
 rm -rf "$WINEPREFIX" "$WINE_LOG"
 mkdir -p "$WINEPREFIX"
 "$SERVER" -p

@@ -131,6 +131,24 @@ check_no_foreign_architecture() {
   echo "dpkg --print-foreign-architectures in the root: none"
 }
 
+# Nothing of Wine's outlives the demo: no process runs in the root, and its
+# /tmp holds no folder of a Wine server.
+check_demo_ended_wine() {
+  local link left=() folders
+  for link in /proc/[0-9]*/root; do
+    if [ "$(readlink "$link" 2>/dev/null)" = "$ROOT" ]; then
+      left+=("$(basename "$(dirname "$link")")")
+    fi
+  done
+  folders=$(find "$ROOT/tmp" -mindepth 1 -maxdepth 1 -name 'wine-*')
+  if [ "${#left[@]}" -gt 0 ] || [ -n "$folders" ]; then
+    echo "scripts/demo.sh left processes in the root: ${left[*]:-none};" \
+      "and in its /tmp: ${folders:-nothing}" >&2
+    return 1
+  fi
+  echo "After the demo: no process in the root, no Wine server folder in its /tmp"
+}
+
 clean_up() {
   local status=$?
   trap - EXIT INT TERM
@@ -155,5 +173,6 @@ mkdir -p "$WORK"
 stage "Making a minimal Debian $SUITE root" make_root
 stage "scripts/demo.sh in the root" in_root bash -c "cd $CLONE && scripts/demo.sh"
 check_no_foreign_architecture
+check_demo_ended_wine
 stage "scripts/test.sh in the root" in_root bash -c "cd $CLONE && scripts/test.sh"
 echo "Both commands passed in a fresh Debian $SUITE root in $((SECONDS - start)) s"

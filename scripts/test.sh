@@ -23,7 +23,7 @@ check_signing() {
   echo "== Signing packages"
   local arch packages=()
   for arch in "${ARCHITECTURES[@]}"; do
-    packages+=("build/windows-$arch"/packages/*.zip)
+    packages+=("build/windows-$arch/$(package_in "build/windows-$arch")")
   done
   "$DEBIAN_PYTHON" tests/signing_check.py build/signing "${packages[@]}"
 }
@@ -49,11 +49,11 @@ check_build_info_follows_tree() {
 
 # Builds and packages the clone, and checks its package against the tree.
 package_build_info() {
-  local clone=$1 state=$2 build_info commit epoch
+  local clone=$1 state=$2 build_info commit epoch package
   cmake --build "$clone/build/windows-x64" >/dev/null
   (cd "$clone/build/windows-x64" && cpack >/dev/null)
-  build_info=$("$DEBIAN_PYTHON" -c "$READ_ENTRY" \
-    "$clone"/build/windows-x64/packages/*.zip BUILDINFO.txt)
+  package=$clone/build/windows-x64/$(package_in "$clone/build/windows-x64")
+  build_info=$("$DEBIAN_PYTHON" -c "$READ_ENTRY" "$package" BUILDINFO.txt)
   commit=$(git -C "$clone" rev-parse HEAD)
   if [ -n "$(git -C "$clone" status --porcelain --untracked-files=no)" ]; then
     commit="$commit with uncommitted changes"
@@ -63,12 +63,17 @@ package_build_info() {
   sed -n '2,4p' <<<"$build_info" | sed 's/^/  /'
   if ! grep -qx "source commit: $commit" <<<"$build_info" ||
     ! grep -qx "SOURCE_DATE_EPOCH: $epoch" <<<"$build_info" ||
-    [ "$("$DEBIAN_PYTHON" -c "$ENTRY_TIMES" "$clone"/build/windows-x64/packages/*.zip)" \
+    [ "$("$DEBIAN_PYTHON" -c "$ENTRY_TIMES" "$package")" \
       != $((epoch / 2 * 2)) ]; then
     echo "the package $state does not give commit $commit and time $epoch" \
       "in BUILDINFO.txt and its entries"
     return 1
   fi
+}
+# Where cpack writes the package in a build folder, which the build names.
+package_in() {
+  "$DEBIAN_PYTHON" -c 'import json, sys
+print(json.load(open(sys.argv[1] + "/deliverables.json"))["package"])' "$1"
 }
 readonly READ_ENTRY='import sys, zipfile
 sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))'
@@ -93,7 +98,7 @@ check_reproducible() {
     cmake --build "$second" >/dev/null
     (cd "$second" && cpack >/dev/null)
     for file in {port-function,bus-device}/install.exe \
-      "packages/$(basename "$first"/packages/*.zip)"; do
+      "$(package_in "$first")"; do
       if ! cmp "$first/$file" "$second/$file"; then
         echo "$second/$file differs from $first/$file"
         return 1
@@ -127,6 +132,22 @@ check_reconfigure() {
   fi
   echo "re-configured and rebuilt after the runtime moved"
   rm -rf "$work"
+}
+
+# Nothing that a suite started outlives it, passed or failed: no process
+# of its Wine prefix, and no folder of the prefix's server socket.
+check_wine_ended() {
+  local prefix left folder
+  prefix=$(pwd -P)/build/windows-$1/wine-prefix
+  left=$(wine_prefix_processes "$prefix")
+  folder=$(wine_server_folder "$prefix")
+  if [ -n "$left" ] || { [ -n "$folder" ] && [ -e "$folder" ]; }; then
+    echo "FAIL: the $1 suite left behind processes:" ${left:-none} \
+      "and the folder ${folder:-(none named)}"
+    return 1
+  fi
+  echo "The $1 suite left no process of its Wine prefix running, and" \
+    "removed ${folder:-the folder of its server}"
 }
 
 # Every file of the repository states its licence and copyright.
@@ -205,7 +226,7 @@ check_bills() {
     return 1
   fi
   for arch in "${ARCHITECTURES[@]}"; do
-    packages+=("build/windows-$arch"/packages/*.zip)
+    packages+=("build/windows-$arch/$(package_in "build/windows-$arch")")
   done
   for package in "${packages[@]}" build/signing/signed/*.zip; do
     "$DEBIAN_PYTHON" -c "$READ_ENTRY" "$package" sbom.cdx.json |
@@ -296,7 +317,10 @@ check_bad_arguments
 echo "== A package index the archive serves damaged"
 tests/damaged_index_check.sh
 for arch in "${ARCHITECTURES[@]}"; do
-  cmake --workflow --preset "windows-$arch" --fresh
+  status=0
+  cmake --workflow --preset "windows-$arch" --fresh || status=$?
+  check_wine_ended "$arch"
+  [ "$status" -eq 0 ] || exit "$status"
 done
 check_runtime_notice
 check_signing

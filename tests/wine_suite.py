@@ -12,19 +12,18 @@ arguments and answers as scripted, or to Wine's own device installer.
 
 import argparse
 import contextlib
-import hashlib
 import json
 import os
 import pty
 import re
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import time
 import xml.etree.ElementTree as ElementTree
-import zipfile
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, Dict, List, Optional, Tuple, Union
@@ -53,35 +52,21 @@ BAD_FORMAT_TEXT = b"(0x000000c1)\r\n"
 # The system's device installer library, as programs of either architecture
 # see it (Wine maps 32-bit programs' system32 to syswow64).
 SYSTEM_NEWDEV = b"C:\\windows\\system32\\newdev.dll"
+PROGRAM = "install.exe"  # each build's program, in its own folder
 
-DELIVERABLES = {
-    "port-function": "ZORQBUS\\COMPORT&VID_0403&PID_6001",
-    "bus-device": "USB\\VID_0403&PID_6001",
-}
 # What each deliverable may need from a bare Windows, and its size limit.
 ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
 SIZE_LIMIT = 20 * 1024
 CONSOLE = 3  # the PE subsystem of console programs
-DESCRIPTIONS = {
-    "port-function": "Driver installer (port function)",
-    "bus-device": "Driver installer (bus device)",
-}
-EXPECTED_VERSION = {
-    "ProductName": "Plug and Play driver installer",
-    "OriginalFilename": "install.exe",
-}
-PACKAGE_FILES = {"README.txt", "BUILDINFO.txt", "port-function/install.exe",
-                 "bus-device/install.exe", "LICENSE.txt",
-                 "COPYING.MinGW-w64-runtime.txt", "sbom.cdx.json"}
-# Packaged files that are copies of the project's: (in the package, source).
-PACKAGE_COPIES = [("LICENSE.txt", "LICENSE"),
-                  ("COPYING.MinGW-w64-runtime.txt",
-                   "packaging/COPYING.MinGW-w64-runtime.txt")]
-BILL = "sbom.cdx.json"
-FILE_NAME = "bsi:component:filename"
 SECURITY = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
-SUPPORTED_SYSTEMS = 5  # Windows Vista, 7, 8, 8.1, and 10 and 11
+# The systems the programs declare they were written for: Windows Vista, 7,
+# 8, 8.1, and 10 and 11.
+SUPPORTED_SYSTEMS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
 
 
 # The mitigations every deliverable asks the loader for.
@@ -348,13 +333,17 @@ REPORT_CASES = [
 ]
 
 
-# Wine's fatal errors while it starts a program, before the program runs
-# (memory it cannot reserve, kernel32.dll it cannot load), print a line
-# "wine: ..." on standard error and end the process with status 1. The
-# programs here never write to standard error, and their own status 1 comes
-# with a line on standard output, so such a run is Wine's failure, not an
-# answer of the program, and the program is started again.
-WINE_FATAL_ERROR = re.compile(rb"^wine: .*", re.MULTILINE)
+# Wine's fatal errors while it starts a program, before the program runs,
+# end the process with status 1 and a line on standard error with "wine: "
+# in it: on its own ("wine: could not load kernel32.dll"), or after the
+# error channel's prefix ("err:virtual:virtual_alloc_first_teb wine: failed
+# to map the shared user data: c0000018", when the page that Windows keeps
+# at 0x7ffe0000 cannot be mapped there). The programs here never write to
+# standard error, and their own status 1 comes with a line on standard
+# output, so such a run is Wine's failure, not an answer of the program, and
+# the program is started again.
+WINE_FATAL_ERROR = re.compile(rb"^(?:[0-9a-f]{4}:)?(?:err:\S+ )?wine: .*",
+                              re.MULTILINE)
 WINE_FATAL_STATUS = 1
 START_ATTEMPTS = 3
 
@@ -366,6 +355,10 @@ def wine_failed_to_start(result: subprocess.CompletedProcess) -> bool:
 
 # A program that does nothing, started to have Wine set up a new prefix.
 PREFIX_SETUP = ["cmd.exe", "/c", "exit"]
+# Debian's Wine keeps a prefix's server socket in a folder of this name in
+# the temporary directory, and writes the name into the prefix.
+SERVER_FOLDER_NAME = re.compile(r"wine-[A-Za-z0-9]{6}")
+END_TIMEOUT = 10  # seconds the prefix's processes may take to end
 
 
 class Wine:
@@ -377,7 +370,12 @@ class Wine:
         self.kind = kind  # wine64, emulated (x86) or arm64
         self.loader = loader
         self.server = server
-        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
+        self.server_log = prefix.with_name(prefix.name + "-server.log")
+        self.server_log_read = 0
+        # Wine's errors only: some of its fatal ones it says on the error
+        # channel alone.
+        self.env = dict(os.environ, WINEPREFIX=str(prefix),
+                        WINEDEBUG="-all,err+all")
         self.env.pop("DISPLAY", None)
         # Each case's LANG alone chooses Wine's code pages.
         for variable in ("LC_ALL", "LC_CTYPE"):
@@ -392,11 +390,19 @@ class Wine:
         return self.drive_c / "windows" / ARCHITECTURES[arch].system_dir
 
     def create(self) -> None:
+        left = self.end()  # whatever an interrupted run left behind
+        if left:
+            raise SystemExit(f"processes of {self.prefix} still run: {left}")
         shutil.rmtree(self.prefix, ignore_errors=True)
         self.prefix.mkdir(parents=True)
         print("creating Wine prefix", self.prefix, flush=True)
-        # One server for the whole run, rather than one per program started.
-        subprocess.run([self.server, "--persistent"], env=self.env, check=True)
+        # One server for the whole run, up and answering before the first
+        # program, rather than one per program started. What it says goes
+        # to its log, not into the output of the suite.
+        with self.server_log.open("wb") as log:
+            subprocess.run([self.server, "--persistent"], env=self.env,
+                           stdout=log, stderr=log, check=True)
+        self.server_log_read = 0
         # No Mono or Gecko: nothing here needs them, and they would be fetched.
         env = dict(self.env, WINEDLLOVERRIDES="mscoree=;mshtml=")
         # The first program started in a new prefix has Wine set it up
@@ -416,25 +422,65 @@ class Wine:
                                  f"failed with status {boot.returncode}:\n"
                                  f"{output}")
 
-    def shut_down(self) -> None:
-        subprocess.run([self.server, "--kill"], env=self.env, check=False)
+    def processes(self) -> List[int]:
+        """Every process that runs in or serves this prefix, Wine's server
+        and services included: all of them have it in their environment."""
+        entry = b"WINEPREFIX=" + bytes(self.prefix)
+        found = []
+        for environment in Path("/proc").glob("[0-9]*/environ"):
+            try:
+                if entry in environment.read_bytes().split(b"\0"):
+                    found.append(int(environment.parent.name))
+            except OSError:  # ended meanwhile
+                pass
+        return [pid for pid in found if pid != os.getpid()]
 
-    def run(self, program: str, args: List[str], cwd: Path,
-            extra_env: dict) -> subprocess.CompletedProcess:
+    def end(self) -> List[int]:
+        """Ends every process of the prefix, and removes the folder of its
+        server's socket, which Debian's Wine leaves behind. Returns the
+        processes that would not end."""
+        if self.prefix.is_dir():
+            subprocess.run([self.server, "--kill"], env=self.env,
+                           stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=False)
+        deadline = time.monotonic() + END_TIMEOUT
+        while (left := self.processes()) and time.monotonic() < deadline:
+            for pid in left:
+                with contextlib.suppress(ProcessLookupError):
+                    os.kill(pid, signal.SIGKILL)
+            time.sleep(0.1)
+        name_file = self.prefix / "wineserver"
+        name = name_file.read_text() if name_file.is_file() else ""
+        if SERVER_FOLDER_NAME.fullmatch(name):
+            temporary = Path(self.env.get("TMPDIR", "/tmp"))
+            shutil.rmtree(temporary / name, ignore_errors=True)
+        return left
+
+    def new_server_words(self) -> bytes:
+        """What the server has written to its log since last asked."""
+        with self.server_log.open("rb") as log:
+            log.seek(self.server_log_read)
+            words = log.read()
+        self.server_log_read += len(words)
+        return words
+
+    def run(self, program: str, args: List[str], cwd: Path, extra_env: dict,
+            on_terminal: bool = False) -> subprocess.CompletedProcess:
         """Runs a program with its output captured; started again, and
-        said so, where Wine failed to start it."""
+        said so with Wine's own words, where Wine failed to start it."""
+        run_once = self.run_on_terminal if on_terminal else self.run_to_pipe
         for _ in range(START_ATTEMPTS - 1):
-            result = self.run_once(program, args, cwd, extra_env)
+            result = run_once(program, args, cwd, extra_env)
             if not wine_failed_to_start(result):
                 return result
             error = WINE_FATAL_ERROR.search(result.stderr)[0]
             print(f"     Wine failed to start {program} "
                   f"({error.decode(errors='replace')}); starting it again",
                   flush=True)
-        return self.run_once(program, args, cwd, extra_env)
+        return run_once(program, args, cwd, extra_env)
 
-    def run_once(self, program: str, args: List[str], cwd: Path,
-                 extra_env: dict) -> subprocess.CompletedProcess:
+    def run_to_pipe(self, program: str, args: List[str], cwd: Path,
+                    extra_env: dict) -> subprocess.CompletedProcess:
         command = [self.loader, program] + args
         try:
             return subprocess.run(command, cwd=cwd,
@@ -449,28 +495,30 @@ class Wine:
                         extra_env: dict) -> subprocess.CompletedProcess:
         """Runs a program from a terminal, where Wine gives it a console, as
         at a Windows command prompt. Its stdout is what the terminal shows,
-        in UTF-8."""
+        in UTF-8; Wine's standard error goes to a pipe of its own."""
         command = [self.loader, program] + args
         terminal, program_side = pty.openpty()
         with subprocess.Popen(command, cwd=cwd, env=dict(self.env, **extra_env),
                               stdin=program_side, stdout=program_side,
-                              stderr=program_side) as process:
+                              stderr=subprocess.PIPE) as process:
             os.close(program_side)
-            output = read_terminal(terminal, process)
+            output, errors = read_terminal(terminal, process)
         os.close(terminal)
         status = TIMED_OUT if output is None else process.returncode
         shown = terminal_screen(b"(no end)" if output is None
                                 else output).encode()
-        return subprocess.CompletedProcess(command, status, shown, b"")
+        return subprocess.CompletedProcess(command, status, shown, errors)
 
 
 class Suite:
     def __init__(self, build_dir: Path, source_dir: Path, arch: str,
-                 version: str, wine: Wine):
+                 wine: Wine):
         self.build_dir = build_dir
         self.source_dir = source_dir
         self.arch = arch
-        self.version = version
+        # What the build made: its builds, their version and descriptions.
+        self.made = json.loads((build_dir / "deliverables.json").read_text())
+        self.builds = {build["folder"]: build for build in self.made["builds"]}
         self.stand_in = build_dir / "tests" / "stand-in" / "newdev.dll"
         self.wine = wine
         self.system_newdev = wine.system_dir(arch) / "newdev.dll"
@@ -482,12 +530,16 @@ class Suite:
     def check(self, label: str, problems: List[str],
               result: Optional[subprocess.CompletedProcess] = None) -> None:
         """Counts and prints a case's outcome; for a failed case, also what
-        Wine printed on standard error while running its program."""
+        Wine printed on standard error while running its program, and what
+        its server said meanwhile."""
+        server_words = self.wine.new_server_words()
         if problems:
             self.failed += 1
             print(f"FAIL {label}")
             if result is not None and result.stderr:
                 problems.append(f"standard error {result.stderr!r}")
+            if server_words:
+                problems.append(f"Wine's server said {server_words!r}")
             for problem in problems:
                 print("     " + problem)
         else:
@@ -519,9 +571,9 @@ class Suite:
         system_library = (self.unloadable_system_newdev()
                           if case.unloadable_system_library
                           else contextlib.nullcontext())
-        run = self.wine.run_on_terminal if case.on_console else self.wine.run
         with system_library:
-            result = run(layout.program, args, folder / case.cwd, environment)
+            result = self.wine.run(layout.program, args, folder / case.cwd,
+                                   environment, case.on_console)
 
         problems = compare_output(result, case.stdout, case.status)
         if case.updated:
@@ -565,13 +617,12 @@ class Suite:
                 path.touch()
         executable = folder / case.program
         executable.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy(self.build_dir / deliverable / "install.exe", executable)
+        shutil.copy(self.build_dir / deliverable / PROGRAM, executable)
         if case.planted:
             shutil.copy(self.stand_in, executable.parent / "newdev.dll")
         return layout
 
-    @staticmethod
-    def expected_record(deliverable: str, layout: Layout,
+    def expected_record(self, deliverable: str, layout: Layout,
                         args: List[str]) -> bytes:
         """The update call: the system's library, its UTF-16 entry point, no
         parent window, the build's ID, the program's directory with the
@@ -581,14 +632,13 @@ class Suite:
         return (b"library=" + SYSTEM_NEWDEV
                 + b"\nfunction=UpdateDriverForPlugAndPlayDevicesW"
                 + b"\nparent=null\nhardware_id="
-                + DELIVERABLES[deliverable].encode()
+                + self.builds[deliverable]["hardware_id"].encode()
                 + b"\ninf_path=" + inf_path
                 + b"\nflags=0\nrestart_flag=0\n")
 
     def check_deliverable(self, deliverable: str) -> None:
-        """What a shipped program must be, read from the built file and from
-        the package that carries it."""
-        program = (self.build_dir / deliverable / "install.exe").read_bytes()
+        """What a shipped program must be, read from the built file."""
+        program = (self.build_dir / deliverable / PROGRAM).read_bytes()
         pe = pefile.PE(data=program)
         architecture = ARCHITECTURES[self.arch]
         machine, magic = architecture.pe_format
@@ -612,48 +662,20 @@ class Suite:
 
         problems += check_manifest(read_manifest(pe))
         version = version_strings(pe)
-        expected_version = dict(EXPECTED_VERSION, FileVersion=self.version,
-                                ProductVersion=self.version,
-                                FileDescription=DESCRIPTIONS[deliverable])
+        expected_version = {
+            "ProductName": self.made["product"],
+            "OriginalFilename": PROGRAM,
+            "FileVersion": self.made["version"],
+            "ProductVersion": self.made["version"],
+            "FileDescription": self.builds[deliverable]["description"],
+        }
         for key, value in expected_version.items():
             if version.get(key) != value:
                 problems.append(f"version {key} {version.get(key)!r}, "
                                 f"expected {value!r}")
 
-        packages = sorted((self.build_dir / "packages").glob("*.zip"))
-        if len(packages) != 1:
-            problems.append(f"expected one package, found {packages}")
-        else:
-            with zipfile.ZipFile(packages[0]) as package:
-                names = {n for n in package.namelist() if not n.endswith("/")}
-                if names != PACKAGE_FILES:
-                    problems.append(f"package holds {sorted(names)}")
-                elif package.read(f"{deliverable}/install.exe") != program:
-                    problems.append("packaged program differs from the build")
-                else:
-                    problems += self.package_problems(package, deliverable,
-                                                      program)
         self.check(f"{deliverable}: format, mitigations, control flow guard, "
-                   "imports, size, manifest, version, package, bill of "
-                   "materials", problems)
-
-    def package_problems(self, package: zipfile.ZipFile, deliverable: str,
-                         program: bytes) -> List[str]:
-        problems = []
-        readme = package.read("README.txt")
-        # Read in Notepad on Windows: every line ends in CR LF.
-        if b"\n" in readme.replace(b"\r\n", b""):
-            problems.append("packaged README.txt has bare LF line ends")
-        for packaged, source in PACKAGE_COPIES:
-            if package.read(packaged) != (self.source_dir / source).read_bytes():
-                problems.append(f"packaged {packaged} is not {source}")
-            if packaged.encode() not in readme:
-                problems.append(f"packaged README.txt does not name {packaged}")
-        link_map = self.build_dir / "link-maps" / f"{deliverable}.map"
-        problems += bill_problems(json.loads(package.read(BILL)),
-                                  f"{deliverable}/install.exe", program,
-                                  link_map_objects(link_map.read_text()))
-        return problems
+                   "imports, size, manifest, version", problems)
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
@@ -688,12 +710,12 @@ class Suite:
         inf, payload = SAMPLE_PACKAGES[deliverable]
         package = self.source_dir / "demo" / "packages" / deliverable
         shutil.copytree(package, folder / case.folder)
-        shutil.copy(self.build_dir / deliverable / "install.exe",
-                    folder / case.folder / "install.exe")
+        shutil.copy(self.build_dir / deliverable / PROGRAM,
+                    folder / case.folder / PROGRAM)
         for library in case.planted:
             shutil.copy(self.stand_in, folder / case.folder / library)
         simdevice = str(self.build_dir / "demo" / "simdevice.exe")
-        hardware_id = DELIVERABLES[deliverable]
+        hardware_id = self.builds[deliverable]["hardware_id"]
         overrides = ";".join(["newdev=b"] + [
             library.removesuffix(".dll") + "=n,b" for library in case.planted])
         loads = folder / "loads.txt"
@@ -724,48 +746,6 @@ class Suite:
         if loads.exists():
             problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
         self.check(f"{deliverable}: {case.name}", problems, result)
-
-
-def link_map_objects(link_map: str) -> set:
-    """The objects that lld's map lists, named as the bill names them: the
-    project's relative to their target's object folder, others without
-    their folder."""
-    column = link_map.splitlines()[0].index("In")
-    objects = set()
-    for line in link_map.splitlines()[1:]:
-        match = re.match(r"(\S.*):\([^()]*\)$", line[column:])
-        if match:
-            objects.add(re.sub(r"^CMakeFiles/[^/]+\.dir/|^/.*/", "", match[1]))
-    return objects
-
-
-def bill_problems(bill: dict, file_name: str, program: bytes,
-                  linked: set) -> List[str]:
-    """The bill's entry for the program: the shipped bytes' hashes, and
-    exactly the objects of its link map."""
-    def file_names(components: List[dict]) -> List[str]:
-        names = []
-        for component in components:
-            names += [p["value"] for p in component.get("properties", [])
-                      if p["name"] == FILE_NAME]
-            names += file_names(component.get("components", []))
-        return names
-
-    entries = [c for c in bill["components"] if file_names([c])[:1] == [file_name]]
-    if len(entries) != 1:
-        return [f"the bill has {len(entries)} entries for {file_name}"]
-    problems = []
-    hashes = {h["alg"]: h["content"] for h in entries[0]["hashes"]}
-    for algorithm in ("SHA-256", "SHA-512"):
-        actual = hashlib.new(algorithm.replace("-", "").lower(), program)
-        if hashes.get(algorithm) != actual.hexdigest():
-            problems.append(f"the bill's {algorithm} is not the program's")
-    billed = file_names(entries[0]["components"])
-    if sorted(billed) != sorted(linked):
-        problems.append("bill and link map differ: only in the bill "
-                        f"{sorted(set(billed) - linked)}, only in the map "
-                        f"{sorted(linked - set(billed))}")
-    return problems
 
 
 def check_control_flow_guard(pe: pefile.PE,
@@ -828,8 +808,11 @@ def check_manifest(manifest: Optional[bytes]) -> List[str]:
     if level is None or level.attrib != {"level": "asInvoker",
                                          "uiAccess": "false"}:
         problems.append("execution level is not asInvoker without uiAccess")
-    if len(root.findall(f".//{COMPATIBILITY}supportedOS")) != SUPPORTED_SYSTEMS:
-        problems.append("supported systems missing")
+    systems = {element.get("Id") for element
+               in root.findall(f".//{COMPATIBILITY}supportedOS")}
+    if systems != SUPPORTED_SYSTEMS:
+        problems.append(f"supported systems {sorted(systems)}, expected "
+                        f"{sorted(SUPPORTED_SYSTEMS)}")
     if any(element.tag.endswith("}activeCodePage") for element in root.iter()):
         problems.append("manifest sets an active code page")
     return problems
@@ -838,28 +821,37 @@ def check_manifest(manifest: Optional[bytes]) -> List[str]:
 # Control sequences as Wine's console writes them to a terminal.
 CURSOR_FORWARD = re.compile(r"\x1b\[(\d*)C")
 CONTROL_SEQUENCE = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
-TERMINAL_QUIET = 0.1  # seconds without output after which an ended run is done
 
 
-def read_terminal(terminal: int,
-                  process: subprocess.Popen) -> Optional[bytes]:
+def read_terminal(terminal: int, process: subprocess.Popen
+                  ) -> Tuple[Optional[bytes], bytes]:
     """All the program wrote to the terminal, or None when it does not end in
-    time. Wine's services may keep the terminal open after the program has
-    ended, so an ended program and a quiet terminal end the reading too."""
-    output = b""
+    time, and what Wine wrote to standard error. Reads until the program and
+    the console that Wine started for it have closed the terminal, so
+    nothing written before they ended is lost."""
+    output, errors = b"", b""
+    open_ends = {terminal, process.stderr.fileno()}
     deadline = time.monotonic() + RUN_TIMEOUT
-    while time.monotonic() < deadline:
-        ready, _, _ = select.select([terminal], [], [], TERMINAL_QUIET)
+    while open_ends:
+        remaining = deadline - time.monotonic()
+        ready, _, _ = select.select(list(open_ends), [], [], max(remaining, 0))
         if not ready:
-            if process.poll() is not None:
-                return output
-            continue
-        try:
-            output += os.read(terminal, 4096)
-        except OSError:  # no program holds the terminal any more
-            return output
-    process.kill()
-    return None
+            process.kill()
+            process.wait()
+            return None, errors
+        for end in ready:
+            try:
+                chunk = os.read(end, 4096)
+            except OSError:  # no program holds the terminal any more
+                chunk = b""
+            if not chunk:
+                open_ends.discard(end)
+            elif end == terminal:
+                output += chunk
+            else:
+                errors += chunk
+    process.wait()
+    return output, errors
 
 
 def terminal_screen(output: bytes) -> str:
@@ -903,33 +895,37 @@ def main() -> int:
     parser.add_argument("--build-dir", type=Path, required=True)
     parser.add_argument("--source-dir", type=Path, required=True)
     parser.add_argument("--arch", choices=ARCHITECTURES, required=True)
-    parser.add_argument("--version", required=True,
-                        help="the version the deliverables carry")
     options = parser.parse_args()
     build_dir = options.build_dir.resolve()
 
     wine = Wine(build_dir / "wine-prefix",
                 *choose_wine_loader(options.source_dir, options.arch))
-    suite = Suite(build_dir, options.source_dir.resolve(), options.arch,
-                  options.version, wine)
+    suite = Suite(build_dir, options.source_dir.resolve(), options.arch, wine)
+    # Stopped by Ctrl-C, or by a signal to end, the suite still ends every
+    # process it started, on its way out.
+    for number in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, lambda number, _: sys.exit(128 + number))
+    left: List[int] = []
     try:
         wine.create()
         shutil.copy(suite.stand_in, suite.system_newdev)
-        for deliverable in DELIVERABLES:
+        for deliverable in suite.builds:
             suite.check_deliverable(deliverable)
             for case in CASES:
                 suite.run_case(deliverable, case)
         suite.run_report_cases()
         suite.run_hardening_cases()
-        for deliverable in DELIVERABLES:
+        for deliverable in suite.builds:
             for device_case in DEVICE_INSTALLER_CASES:
                 suite.run_device_installer_case(deliverable, device_case)
     finally:
-        wine.shut_down()
+        left = wine.end()
         wine_loader_script(options.source_dir, "--release", options.arch)
     print(f"{suite.passed} passed, {suite.failed} failed, "
           f"{suite.skipped} skipped")
-    return 1 if suite.failed else 0
+    if left:
+        print(f"FAIL processes of {wine.prefix} still run: {left}")
+    return 1 if suite.failed or left else 0
 
 
 if __name__ == "__main__":
