@@ -384,10 +384,14 @@ release_aarch64_programs() {
 
 # The processes that run in or serve a Wine prefix, Wine's server and
 # services included, one PID a line: every one has the prefix in its
-# environment.
+# environment. The search's own commands go without it, whatever the
+# caller exports.
 wine_prefix_processes() {
-  grep -lzxF "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null |
-    cut -d/ -f3 || true
+  (
+    unset WINEPREFIX
+    grep -lzxF "WINEPREFIX=$1" /proc/[0-9]*/environ 2>/dev/null |
+      cut -d/ -f3 || true
+  )
 }
 
 # The folder that Debian's Wine made for a prefix's server socket in the
