@@ -282,6 +282,58 @@ readonly BAD_ARGUMENTS=(
   "scripts/wine-loader.sh|x64|build"
 )
 
+# A vendor file's bad declarations stop configure, each with a line that
+# names the value and the rule it breaks, and nothing is generated. Each
+# row is a fragment of the expected line and the file's builds, or with a
+# leading { the whole file.
+check_bad_vendor_files() {
+  echo "== Bad vendor files"
+  local work=build/vendor-files row expected builds output failed=0
+  rm -rf "$work"
+  mkdir -p "$work"
+  for row in "${BAD_VENDOR_FILES[@]}"; do
+    expected=${row%%|*}
+    builds=${row#*|}
+    if [ "${builds:0:1}" = "{" ]; then
+      printf '%s\n' "$builds" >"$work/vendor.json"
+    else
+      printf '{"builds": %s}\n' "$builds" >"$work/vendor.json"
+    fi
+    if output=$(cmake --preset windows-x64 -B "$work/build" \
+      "-DINSTALLER_VENDOR_FILE=$PWD/$work/vendor.json" 2>&1) ||
+      ! grep -qF -- "$expected" <<<"$output" ||
+      [ -e "$work/build/build.ninja" ]; then
+      echo "FAIL: $builds: $output"
+      failed=1
+    else
+      echo "refused: $(grep -F -- "$expected" <<<"$output" | sed 's/^ *//')"
+    fi
+  done
+  [ "$failed" -eq 0 ] && rm -rf "$work"
+  return "$failed"
+}
+readonly ID='"hardware_id": "ACME\\WIDGET"'
+readonly DESCRIPTION='"description": "Widget"'
+readonly BAD_VENDOR_FILES=(
+  "declares no build|[]"
+  "a hardware ID is empty|[{\"folder\": \"w\", \"hardware_id\": \"\", $DESCRIPTION}]"
+  "more than the 200|[{\"folder\": \"w\", \"hardware_id\": \"$(printf 'A%.0s' {1..201})\", $DESCRIPTION}]"
+  "holds a space, a comma|[{\"folder\": \"w\", \"hardware_id\": \"ACME WIDGET\", $DESCRIPTION}]"
+  "holds a space, a comma|[{\"folder\": \"w\", \"hardware_id\": \"ACME,WIDGET\", $DESCRIPTION}]"
+  "outside printable ASCII|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\\\WIDGÉT\", $DESCRIPTION}]"
+  "reserves for a device|[{\"folder\": \"con\", $ID, $DESCRIPTION}]"
+  "reserves for a device|[{\"folder\": \"LPT1.txt\", $ID, $DESCRIPTION}]"
+  "which Windows does not take in a name|[{\"folder\": \"a/b\", $ID, $DESCRIPTION}]"
+  "which Windows does not take in a name|[{\"folder\": \"a\\\\b\", $ID, $DESCRIPTION}]"
+  "ends in a dot or a space|[{\"folder\": \"widget.\", $ID, $DESCRIPTION}]"
+  "ends in a dot or a space|[{\"folder\": \"widget \", $ID, $DESCRIPTION}]"
+  "is another build's too|[{\"folder\": \"Widget\", $ID, $DESCRIPTION}, {\"folder\": \"widget\", $ID, $DESCRIPTION}]"
+  "has an empty description|[{\"folder\": \"w\", $ID, \"description\": \"\"}]"
+  "holds a control character|{\"company\": \"Zorq\\u0007\"}"
+  "holds a control character|[{\"folder\": \"w\\tx\", $ID, $DESCRIPTION}]"
+  "written singly|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\WIDGET\", $DESCRIPTION}]"
+)
+
 run_clang_tidy() {
   echo "== clang-tidy"
   local output
@@ -314,6 +366,7 @@ run_cppcheck() {
 install_prerequisites
 run_reuse_lint
 check_bad_arguments
+check_bad_vendor_files
 echo "== A package index the archive serves damaged"
 tests/damaged_index_check.sh
 for arch in "${ARCHITECTURES[@]}"; do

@@ -663,6 +663,8 @@ class Suite:
         problems += check_manifest(read_manifest(pe))
         version = version_strings(pe)
         expected_version = {
+            "CompanyName": self.made["company"],
+            "LegalCopyright": self.made["copyright"],
             "ProductName": self.made["product"],
             "OriginalFilename": PROGRAM,
             "FileVersion": self.made["version"],
