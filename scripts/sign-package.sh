@@ -101,6 +101,10 @@ check_options() {
   [ "$(realpath -m "$output")" != "$(realpath "$input")" ] ||
     fail "the signed package must not overwrite $input"
   [ -d "$(dirname "$output")" ] || fail "$(dirname "$output"): no such folder"
+  [ ! -d "$output" ] ||
+    fail "$output is a folder: give the signed package's file name"
+  [ -w "$(dirname "$output")" ] ||
+    fail "$(dirname "$output"): not a folder this script can write to"
   # Checked before anything is signed, so that a forgotten password never
   # becomes an empty one.
   [ -n "${INSTALLER_SIGNING_PASSWORD+set}" ] ||

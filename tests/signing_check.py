@@ -53,6 +53,7 @@ class Case:
     expect: str
     password: Optional[str] = "the PIN"  # None: unset
     resign: bool = False  # signs the token case's signed package again
+    into_folder: bool = False  # the output path is an existing folder
 
 
 def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
@@ -89,6 +90,8 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
         Case("a command that fails", ["--command", "false"] + stamps, FAILS),
         Case("a command that changes a byte", ["--command", changer] + stamps,
              FAILS),
+        Case("an output path that is a folder", token + stamps, FAILS,
+             into_folder=True),
     ]
 
 
@@ -158,7 +161,8 @@ def sign(options: List[str], package: Path, output: Path, env: dict,
     temporary = work / "tmp"
     shutil.rmtree(temporary, ignore_errors=True)
     temporary.mkdir()
-    output.unlink(missing_ok=True)
+    if not output.is_dir():
+        output.unlink(missing_ok=True)
     arguments = [str(SIGN_PACKAGE), *options, str(package), str(output)]
     terminal, tty = pty.openpty()
     os.set_blocking(terminal, False)
@@ -198,18 +202,23 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     slug = re.sub(r"[^a-z0-9]+", "-", case.name.lower()).strip("-")
     output = work / "signed" / f"{slug}-{package.name}"
     output.parent.mkdir(exist_ok=True)
+    if case.into_folder:
+        output.mkdir(exist_ok=True)
     source = work / "signed" / f"token-{package.name}" if case.resign \
         else package
     result = sign(case.options, source, output, env, work)
     if case.expect == FAILS:
         errors = result.stderr.splitlines()
-        if result.returncode == 0 or output.exists() or len(errors) != 1:
+        written = (any(output.iterdir()) if case.into_folder
+                   else output.exists())
+        if result.returncode == 0 or written or len(errors) != 1:
             raise Failure(f"should fail with one line and write nothing; "
                           f"status {result.returncode}, output "
-                          f"{'written' if output.exists() else 'none'}, "
+                          f"{'written' if written else 'none'}, "
                           f"standard error:\n{result.stderr}")
         left = list((work / "tmp").iterdir()) + [
-            p for p in output.parent.iterdir() if p.name.startswith(output.name)]
+            p for p in output.parent.iterdir()
+            if p.name.startswith(output.name) and p != output]
         if left:
             raise Failure(f"left {left} behind")
         return errors[0]
