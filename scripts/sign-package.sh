@@ -26,7 +26,13 @@ Time stamps, one of:
 Verification:
   --ca-file FILE                roots that the signatures and time stamps
                                 may chain to besides the system's
-The PIN or password comes from INSTALLER_SIGNING_PASSWORD (empty: none)."
+Tools:
+  --install-prerequisites       install the Debian packages it needs with
+                                apt; without it, a missing one is named
+The PIN or password comes from INSTALLER_SIGNING_PASSWORD (empty: none),
+which the script takes out of its environment: only osslsigncode, on its
+standard input, and a --command signer, in INSTALLER_SIGNING_PASSWORD,
+get it."
 readonly PROGRAMS=(port-function/install.exe bus-device/install.exe)
 readonly DESCRIPTION="Plug and Play driver installer"
 readonly SYSTEM_ROOTS=/etc/ssl/certs/ca-certificates.crt
@@ -36,7 +42,8 @@ readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefil
 readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 
 pkcs12='' key='' certificates='' module='' command='' ca_file=''
-no_timestamp='' timestamps=() work='' partial=''
+no_timestamp='' timestamps=() work='' partial='' password='' password_given=''
+install_prerequisites=''
 
 fail() {
   echo "sign-package.sh: $*" >&2
@@ -67,6 +74,7 @@ parse_options() {
       shift 2
       ;;
     --no-timestamp) no_timestamp=1 && shift ;;
+    --install-prerequisites) install_prerequisites=1 && shift ;;
     -h | --help) echo "$USAGE" && exit 0 ;;
     -*) usage_error "unknown option $1" ;;
     *) break ;;
@@ -107,7 +115,7 @@ check_options() {
     fail "$(dirname "$output"): not a folder this script can write to"
   # Checked before anything is signed, so that a forgotten password never
   # becomes an empty one.
-  [ -n "${INSTALLER_SIGNING_PASSWORD+set}" ] ||
+  [ -n "$password_given" ] ||
     fail "INSTALLER_SIGNING_PASSWORD is not set: set it to the key's PIN or" \
       "password, or to nothing if it has none"
 }
@@ -139,7 +147,8 @@ sign_with_key() {
   if [ -n "$command" ]; then
     cp "$program" "$signed"
     local status=0 said
-    sh -c "$command \"\$1\"" sign-command "$signed" >"$work/log" 2>&1 ||
+    INSTALLER_SIGNING_PASSWORD=$password \
+      sh -c "$command \"\$1\"" sign-command "$signed" >"$work/log" 2>&1 ||
       status=$?
     said=$(tail -n 1 "$work/log")
     [ "$status" -eq 0 ] ||
@@ -151,10 +160,10 @@ sign_with_key() {
   else
     arguments=(-pkcs11module "$module" -key "$key" -certs "$certificates")
   fi
-  [ -z "$INSTALLER_SIGNING_PASSWORD" ] || arguments+=(-readpass /dev/stdin)
+  [ -z "$password" ] || arguments+=(-readpass /dev/stdin)
   # In a session of its own, away from any terminal: a token that wants a
   # PIN it was not given must fail, not wait for someone to type one.
-  if ! printf '%s' "$INSTALLER_SIGNING_PASSWORD" |
+  if ! printf '%s' "$password" |
     setsid --wait osslsigncode sign "${arguments[@]}" -h sha256 \
       -n "$DESCRIPTION" -in "$program" -out "$signed" >"$work/log" 2>&1; then
     grep -q "^No PIN code was entered" "$work/log" &&
@@ -232,19 +241,43 @@ pack() {
     fail "could not normalize the signed package"
 }
 
+# Reads the PIN or password once and takes it out of the environment, so
+# that no program this script starts sees it: osslsigncode gets it on
+# standard input, and a --command signer in its own environment.
+take_password() {
+  password_given=${INSTALLER_SIGNING_PASSWORD+set}
+  password=${INSTALLER_SIGNING_PASSWORD-}
+  unset INSTALLER_SIGNING_PASSWORD
+}
+
+# The machine that holds the key gets no package it was not asked to
+# install: a missing one is named, unless --install-prerequisites.
+require_packages() {
+  if [ -n "$install_prerequisites" ]; then
+    install_packages "$@" || fail "could not install $*"
+    return 0
+  fi
+  local package missing=()
+  for package in "$@"; do
+    [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = \
+      "install ok installed" ] || missing+=("$package")
+  done
+  [ "${#missing[@]}" -eq 0 ] ||
+    fail "missing the Debian packages ${missing[*]}: install them" \
+      "(apt-get install ${missing[*]}), or give --install-prerequisites"
+}
+
 clean_up() {
   [ -z "$work" ] || rm -rf "$work"
   [ -z "$partial" ] || rm -f "$partial"
 }
 
 main() {
+  take_password
   parse_options "$@"
   check_options
-  install_packages "${PACKAGES[@]}" || fail "could not install ${PACKAGES[*]}"
-  if [ -n "$module" ]; then
-    install_packages "${PKCS11_PACKAGES[@]}" ||
-      fail "could not install ${PKCS11_PACKAGES[*]}"
-  fi
+  require_packages "${PACKAGES[@]}"
+  [ -z "$module" ] || require_packages "${PKCS11_PACKAGES[@]}"
   trap clean_up EXIT
   work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/sign-package.XXXXXX")")
   "$PYTHON" "$SCRIPTS/package-entries.py" unpack "$input" "$work/package" \

@@ -44,6 +44,13 @@ EXAMPLE_MARKER = "<!-- worked example: the suite runs this block -->"
 TIME_STAMPED = "verifies, also after the certificate expired"
 UNSTAMPED = "verifies now, not after the certificate expired"
 FAILS = "fails, and writes nothing"
+# Programs that sign-package.sh starts, run in the token case through
+# stand-ins that record their environment: none of them may see the PIN.
+WATCHED = ("osslsigncode", "cmake", "strip-nondeterminism")
+STAND_IN = """#!/bin/sh
+{ echo "== $(basename "$0")"; env; } >>"$WATCHED_LOG"
+PATH=${PATH#*:} exec "$(basename "$0")" "$@"
+"""
 
 
 @dataclass
@@ -54,6 +61,7 @@ class Case:
     password: Optional[str] = "the PIN"  # None: unset
     resign: bool = False  # signs the token case's signed package again
     into_folder: bool = False  # the output path is an existing folder
+    watched: bool = False  # the programs it starts record their environment
 
 
 def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
@@ -67,7 +75,7 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
     command = shlex.join(signer + [fixture.path("signer.p12")])
     changer = shlex.join(signer + ["--change-byte", fixture.path("signer.p12")])
     return [
-        Case("token", token + stamps, TIME_STAMPED),
+        Case("token", token + stamps, TIME_STAMPED, watched=True),
         Case("PKCS#12", ["--pkcs12", fixture.path("signer.p12")] + stamps,
              TIME_STAMPED),
         Case("--command", ["--command", command] + stamps, TIME_STAMPED),
@@ -199,6 +207,9 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
         fixture.pin if case.password == "the PIN" else case.password)
     if case.password is None:
         del env["INSTALLER_SIGNING_PASSWORD"]
+    if case.watched:
+        env.update(PATH=f"{watch_programs(work)}:{env['PATH']}",
+                   WATCHED_LOG=str(work / "watched.log"))
     slug = re.sub(r"[^a-z0-9]+", "-", case.name.lower()).strip("-")
     output = work / "signed" / f"{slug}-{package.name}"
     output.parent.mkdir(exist_ok=True)
@@ -279,6 +290,28 @@ def command_signer(arguments: List[str]) -> int:
     return 0
 
 
+def watch_programs(work: Path) -> Path:
+    """A folder of stand-ins for the watched programs."""
+    folder = work / "watched"
+    folder.mkdir(exist_ok=True)
+    for name in WATCHED:
+        (folder / name).write_text(STAND_IN)
+        (folder / name).chmod(0o755)
+    return folder
+
+
+def pin_seen_by(work: Path, pin: str) -> List[str]:
+    """Problems with what the watched programs saw: each must have run,
+    and none with the PIN in its environment."""
+    log = work / "watched.log"
+    seen = log.read_text() if log.exists() else ""
+    problems = [f"{name} never ran" for name in WATCHED
+                if f"== {name}\n" not in seen]
+    if pin in seen:
+        problems.append("a program it started had the PIN in its environment")
+    return problems
+
+
 def main() -> int:
     if sys.argv[1] == "command-signer":
         return command_signer(sys.argv[2:])
@@ -306,6 +339,13 @@ def main() -> int:
         except Failure as failure:
             failures += 1
             print(f"FAIL README example: {failure}")
+        problems = pin_seen_by(work, fixture.pin)
+        if problems:
+            failures += 1
+            print(f"FAIL what sign-package.sh started: {'; '.join(problems)}")
+        else:
+            print("ok   no program that sign-package.sh started saw the PIN: "
+                  + ", ".join(WATCHED))
         if authority.requests == 0:
             failures += 1
             print("FAIL the time-stamp authority answered no request")
