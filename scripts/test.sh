@@ -312,26 +312,26 @@ check_bad_vendor_files() {
   [ "$failed" -eq 0 ] && rm -rf "$work"
   return "$failed"
 }
-readonly ID='"hardware_id": "ACME\\WIDGET"'
-readonly DESCRIPTION='"description": "Widget"'
+readonly GOOD_ID='"hardware_id": "ACME\\WIDGET"'
+readonly GOOD_DESCRIPTION='"description": "Widget"'
 readonly BAD_VENDOR_FILES=(
   "declares no build|[]"
-  "a hardware ID is empty|[{\"folder\": \"w\", \"hardware_id\": \"\", $DESCRIPTION}]"
-  "more than the 200|[{\"folder\": \"w\", \"hardware_id\": \"$(printf 'A%.0s' {1..201})\", $DESCRIPTION}]"
-  "holds a space, a comma|[{\"folder\": \"w\", \"hardware_id\": \"ACME WIDGET\", $DESCRIPTION}]"
-  "holds a space, a comma|[{\"folder\": \"w\", \"hardware_id\": \"ACME,WIDGET\", $DESCRIPTION}]"
-  "outside printable ASCII|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\\\WIDGÉT\", $DESCRIPTION}]"
-  "reserves for a device|[{\"folder\": \"con\", $ID, $DESCRIPTION}]"
-  "reserves for a device|[{\"folder\": \"LPT1.txt\", $ID, $DESCRIPTION}]"
-  "which Windows does not take in a name|[{\"folder\": \"a/b\", $ID, $DESCRIPTION}]"
-  "which Windows does not take in a name|[{\"folder\": \"a\\\\b\", $ID, $DESCRIPTION}]"
-  "ends in a dot or a space|[{\"folder\": \"widget.\", $ID, $DESCRIPTION}]"
-  "ends in a dot or a space|[{\"folder\": \"widget \", $ID, $DESCRIPTION}]"
-  "is another build's too|[{\"folder\": \"Widget\", $ID, $DESCRIPTION}, {\"folder\": \"widget\", $ID, $DESCRIPTION}]"
-  "has an empty description|[{\"folder\": \"w\", $ID, \"description\": \"\"}]"
+  "a hardware ID is empty|[{\"folder\": \"w\", \"hardware_id\": \"\", $GOOD_DESCRIPTION}]"
+  "more than the 200|[{\"folder\": \"w\", \"hardware_id\": \"$(printf 'A%.0s' {1..201})\", $GOOD_DESCRIPTION}]"
+  "holds a space, a comma|[{\"folder\": \"w\", \"hardware_id\": \"ACME WIDGET\", $GOOD_DESCRIPTION}]"
+  "holds a space, a comma|[{\"folder\": \"w\", \"hardware_id\": \"ACME,WIDGET\", $GOOD_DESCRIPTION}]"
+  "outside printable ASCII|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\\\WIDGÉT\", $GOOD_DESCRIPTION}]"
+  "reserves for a device|[{\"folder\": \"con\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "reserves for a device|[{\"folder\": \"LPT1.txt\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "which Windows does not take in a name|[{\"folder\": \"a/b\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "which Windows does not take in a name|[{\"folder\": \"a\\\\b\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "ends in a dot or a space|[{\"folder\": \"widget.\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "ends in a dot or a space|[{\"folder\": \"widget \", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "is another build's too|[{\"folder\": \"Widget\", $GOOD_ID, $GOOD_DESCRIPTION}, {\"folder\": \"widget\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "has an empty description|[{\"folder\": \"w\", $GOOD_ID, \"description\": \"\"}]"
   "holds a control character|{\"company\": \"Zorq\\u0007\"}"
-  "holds a control character|[{\"folder\": \"w\\tx\", $ID, $DESCRIPTION}]"
-  "written singly|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\WIDGET\", $DESCRIPTION}]"
+  "holds a control character|[{\"folder\": \"w\\tx\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "written singly|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\WIDGET\", $GOOD_DESCRIPTION}]"
 )
 
 run_clang_tidy() {
