@@ -3,6 +3,11 @@
 # SPDX-License-Identifier: MIT
 """The entries of a package, for sign-package.sh.
 
+programs <package.zip>
+    Prints the programs that the package's bill of materials lists, a line
+    each.
+product <package.zip>
+    Prints the product name in the first program's version information.
 unpack <package.zip> <folder> <entry>...
     Extracts the package into a new folder, with each file's mode, and
     checks that it holds the given entries and a BUILDINFO.txt.
@@ -12,11 +17,16 @@ compare <package.zip> <signed.zip> <changed entry>...
     ones is byte for byte the package's.
 """
 
+import json
 import sys
 import zipfile
 from pathlib import Path, PurePosixPath
 
+import pefile
+
 BUILD_INFO = "BUILDINFO.txt"
+BILL = "sbom.cdx.json"
+FILE_NAME = "bsi:component:filename"
 
 
 def fail(message: str) -> int:
@@ -29,6 +39,42 @@ def open_package(path: str) -> zipfile.ZipFile:
         return zipfile.ZipFile(path)
     except (OSError, zipfile.BadZipFile) as error:
         raise SystemExit(fail(f"{path}: not a ZIP package ({error})"))
+
+
+def listed_programs(package: str) -> list:
+    """The file names of the bill's applications, in the bill's order."""
+    archive = open_package(package)
+    try:
+        bill = json.loads(archive.read(BILL))
+    except (KeyError, ValueError) as error:
+        raise SystemExit(fail(f"{package}: no bill of materials that lists "
+                              f"its programs ({error})"))
+    return [prop["value"] for component in bill.get("components", [])
+            if component.get("type") == "application"
+            for prop in component.get("properties", [])
+            if prop.get("name") == FILE_NAME]
+
+
+def programs(package: str) -> int:
+    names = listed_programs(package)
+    if not names:
+        return fail(f"{package}: its bill of materials lists no program")
+    print("\n".join(names))
+    return 0
+
+
+def product(package: str) -> int:
+    names = listed_programs(package)
+    if not names:
+        return fail(f"{package}: its bill of materials lists no program")
+    program = pefile.PE(data=open_package(package).read(names[0]))
+    for info in getattr(program, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            name = table.entries.get(b"ProductName")
+            if name:
+                print(name.decode())
+                return 0
+    return fail(f"{names[0]}: its version information names no product")
 
 
 def unpack(package: str, folder: str, entries: list) -> int:
@@ -73,14 +119,17 @@ def compare(package: str, signed: str, changed: list) -> int:
 
 
 def main() -> int:
-    if len(sys.argv) < 4 or sys.argv[1] not in ("unpack", "compare"):
-        print(__doc__, file=sys.stderr)
-        return 2
-    command, first, second, rest = (sys.argv[1], sys.argv[2], sys.argv[3],
-                                    sys.argv[4:])
-    if command == "unpack":
-        return unpack(first, second, rest)
-    return compare(first, second, rest)
+    command, arguments = sys.argv[1:2], sys.argv[2:]
+    if command == ["programs"] and len(arguments) == 1:
+        return programs(arguments[0])
+    if command == ["product"] and len(arguments) == 1:
+        return product(arguments[0])
+    if command == ["unpack"] and len(arguments) >= 2:
+        return unpack(arguments[0], arguments[1], arguments[2:])
+    if command == ["compare"] and len(arguments) >= 2:
+        return compare(arguments[0], arguments[1], arguments[2:])
+    print(__doc__, file=sys.stderr)
+    return 2
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Signs both programs of a built package with Authenticode (SHA-256) and
+# Signs every program of a built package, as its bill of materials lists
+# them, with Authenticode (SHA-256) and
 # writes the signed package: the same entries as the build packs them, the
 # signed programs, and a bill of materials with their hashes. Each signed
 # program must be the package's program plus a signature that verifies, and
@@ -23,6 +24,10 @@ The key, one of:
 Time stamps, one of:
   --timestamp URL               an RFC 3161 server; several are tried in order
   --no-timestamp                none, for test signing only
+The signature's details, which Windows shows:
+  --description TEXT            what is signed (default: the programs'
+                                product name)
+  --url URL                     where to read more about it (default: none)
 Verification:
   --ca-file FILE                roots that the signatures and time stamps
                                 may chain to besides the system's
@@ -33,8 +38,6 @@ The PIN or password comes from INSTALLER_SIGNING_PASSWORD (empty: none),
 which the script takes out of its environment: only osslsigncode, on its
 standard input, and a --command signer, in INSTALLER_SIGNING_PASSWORD,
 get it."
-readonly PROGRAMS=(port-function/install.exe bus-device/install.exe)
-readonly DESCRIPTION="Plug and Play driver installer"
 readonly SYSTEM_ROOTS=/etc/ssl/certs/ca-certificates.crt
 readonly PYTHON=/usr/bin/python3
 readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefile
@@ -43,7 +46,7 @@ readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 
 pkcs12='' key='' certificates='' module='' command='' ca_file=''
 no_timestamp='' timestamps=() work='' partial='' password='' password_given=''
-install_prerequisites=''
+install_prerequisites='' description='' url='' programs=()
 
 fail() {
   echo "sign-package.sh: $*" >&2
@@ -60,7 +63,7 @@ parse_options() {
   while [ $# -gt 0 ]; do
     case $1 in
     --pkcs12 | --key | --certificates | --pkcs11-module | --command | \
-      --timestamp | --ca-file)
+      --timestamp | --ca-file | --description | --url)
       [ $# -ge 2 ] || usage_error "$1 needs a value"
       case $1 in
       --pkcs12) pkcs12=$2 ;;
@@ -70,6 +73,8 @@ parse_options() {
       --command) command=$2 ;;
       --timestamp) timestamps+=("$2") ;;
       --ca-file) ca_file=$2 ;;
+      --description) description=$2 ;;
+      --url) url=$2 ;;
       esac
       shift 2
       ;;
@@ -163,9 +168,11 @@ sign_with_key() {
   [ -z "$password" ] || arguments+=(-readpass /dev/stdin)
   # In a session of its own, away from any terminal: a token that wants a
   # PIN it was not given must fail, not wait for someone to type one.
+  arguments+=(-n "$description")
+  [ -z "$url" ] || arguments+=(-i "$url")
   if ! printf '%s' "$password" |
     setsid --wait osslsigncode sign "${arguments[@]}" -h sha256 \
-      -n "$DESCRIPTION" -in "$program" -out "$signed" >"$work/log" 2>&1; then
+      -in "$program" -out "$signed" >"$work/log" 2>&1; then
     grep -q "^No PIN code was entered" "$work/log" &&
       fail "$3: could not sign: the key wants a PIN or password, and" \
         "INSTALLER_SIGNING_PASSWORD is empty"
@@ -204,6 +211,12 @@ check_signed() {
   fi
   grep -q "^Message digest algorithm *: SHA256" "$report" ||
     fail "$name: the signature is not SHA-256"
+  if [ -z "$command" ]; then
+    grep -qxF $'\t'"Text description: $description" "$report" ||
+      fail "$name: the signature does not carry the description"
+    [ -z "$url" ] || grep -qxF $'\t'"URL description: $url" "$report" ||
+      fail "$name: the signature does not carry the URL"
+  fi
   if [ "${#timestamps[@]}" -gt 0 ] &&
     ! grep -q "^Timestamp Server Signature verification: ok" "$report"; then
     fail "$name: the signature carries no time stamp that verifies"
@@ -280,11 +293,16 @@ main() {
   [ -z "$module" ] || require_packages "${PKCS11_PACKAGES[@]}"
   trap clean_up EXIT
   work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/sign-package.XXXXXX")")
+  local listed name
+  listed=$("$PYTHON" "$SCRIPTS/package-entries.py" programs "$input") || exit 1
+  mapfile -t programs <<<"$listed"
+  [ -n "$description" ] ||
+    description=$("$PYTHON" "$SCRIPTS/package-entries.py" product "$input") ||
+    exit 1
   "$PYTHON" "$SCRIPTS/package-entries.py" unpack "$input" "$work/package" \
-    "${PROGRAMS[@]}" || exit 1
+    "${programs[@]}" || exit 1
   gather_roots
-  local name
-  for name in "${PROGRAMS[@]}"; do
+  for name in "${programs[@]}"; do
     sign_program "$name"
   done
   "$PYTHON" "$SCRIPTS/../cmake/bill-of-materials.py" --rehash \
@@ -292,7 +310,7 @@ main() {
     fail "could not give the bill of materials the signed programs' hashes"
   pack "$work/package" "$work/signed.zip"
   "$PYTHON" "$SCRIPTS/package-entries.py" compare "$input" "$work/signed.zip" \
-    "${PROGRAMS[@]}" sbom.cdx.json || exit 1
+    "${programs[@]}" sbom.cdx.json || exit 1
   # Written beside its final name and renamed, so that no partial package
   # ever bears it.
   partial=$(mktemp "$output.XXXXXX")

@@ -24,14 +24,15 @@ import time
 import zipfile
 from dataclasses import dataclass
 from pathlib import Path
-from typing import List, Optional
+from typing import List, Optional, Tuple
+
+import pefile
 
 from signing_fixture import (SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
                              TimeStampAuthority)
 
 SOURCE_DIR = Path(__file__).resolve().parent.parent
 SIGN_PACKAGE = SOURCE_DIR / "scripts" / "sign-package.sh"
-PROGRAMS = ["port-function/install.exe", "bus-device/install.exe"]
 BILL = "sbom.cdx.json"
 # A moment when the signing certificates have expired and the CAs have not.
 AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
@@ -44,6 +45,11 @@ EXAMPLE_MARKER = "<!-- worked example: the suite runs this block -->"
 TIME_STAMPED = "verifies, also after the certificate expired"
 UNSTAMPED = "verifies now, not after the certificate expired"
 FAILS = "fails, and writes nothing"
+# The signature's details: by default the product name in the programs'
+# version information (PRODUCT stands for it), or a vendor's own.
+PRODUCT = "(the programs' product name)"
+VENDOR_DESCRIPTION = "Pilote Zorq (widget), signé"
+VENDOR_URL = "https://zorq.example/drivers?widget=1&rev=2"
 # Programs that sign-package.sh starts, run in the token case through
 # stand-ins that record their environment: none of them may see the PIN.
 WATCHED = ("osslsigncode", "cmake", "strip-nondeterminism")
@@ -62,6 +68,8 @@ class Case:
     resign: bool = False  # signs the token case's signed package again
     into_folder: bool = False  # the output path is an existing folder
     watched: bool = False  # the programs it starts record their environment
+    # The description and URL the signatures must carry; None: not checked.
+    details: Optional[Tuple[str, Optional[str]]] = None
 
 
 def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
@@ -75,9 +83,12 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
     command = shlex.join(signer + [fixture.path("signer.p12")])
     changer = shlex.join(signer + ["--change-byte", fixture.path("signer.p12")])
     return [
-        Case("token", token + stamps, TIME_STAMPED, watched=True),
-        Case("PKCS#12", ["--pkcs12", fixture.path("signer.p12")] + stamps,
-             TIME_STAMPED),
+        Case("token", token + stamps, TIME_STAMPED, watched=True,
+             details=(PRODUCT, None)),
+        Case("PKCS#12", ["--pkcs12", fixture.path("signer.p12"),
+                         "--description", VENDOR_DESCRIPTION,
+                         "--url", VENDOR_URL] + stamps,
+             TIME_STAMPED, details=(VENDOR_DESCRIPTION, VENDOR_URL)),
         Case("--command", ["--command", command] + stamps, TIME_STAMPED),
         Case("token, test-signed", token + ["--no-timestamp", "--ca-file",
                                             fixture.path("roots.pem")],
@@ -120,17 +131,43 @@ def verifies(program: Path, roots: str, at: Optional[int] = None) -> bool:
         report.stdout
 
 
+def signature_details(program: Path) -> Tuple[Optional[str], Optional[str]]:
+    """The description and URL that osslsigncode reads from a signature."""
+    report = osslsigncode("verify", "-in", str(program)).stdout
+    found = [re.search(rf"^\t{label} description: (.*)$", report, re.MULTILINE)
+             for label in ("Text", "URL")]
+    return tuple(match[1] if match else None for match in found)
+
+
+def product_name(program: bytes) -> str:
+    pe = pefile.PE(data=program)
+    return next(table.entries[b"ProductName"].decode()
+                for info in pe.FileInfo[0]
+                for table in getattr(info, "StringTable", []))
+
+
+def package_programs(package: zipfile.ZipFile) -> List[str]:
+    return [name for name in package.namelist() if name.endswith(".exe")]
+
+
 def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
-                   work: Path, roots: str, expect: str) -> None:
+                   work: Path, roots: str, case: Case) -> None:
+    expect = case.expect
     bill = json.loads(signed.read(BILL))
     hashes = {p["value"]: {h["alg"]: h["content"] for h in c["hashes"]}
               for c in bill["components"] if c["type"] == "application"
               for p in c["properties"] if p["name"] == "bsi:component:filename"}
-    for name in PROGRAMS:
+    for name in package_programs(package):
         program = work / "program.exe"
         program.write_bytes(signed.read(name))
         if not verifies(program, roots):
             raise Failure(f"{name} does not verify")
+        expected = case.details and (
+            product_name(package.read(name)) if case.details[0] == PRODUCT
+            else case.details[0], case.details[1])
+        if expected and signature_details(program) != expected:
+            raise Failure(f"{name}: the signature's description and URL are "
+                          f"{signature_details(program)}, not {expected}")
         if verifies(program, roots, AFTER_EXPIRY) != (expect == TIME_STAMPED):
             raise Failure(f"{name}: after the certificate expired, it "
                           f"should have {expect}")
@@ -148,7 +185,7 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
 
 
 def check_signed_package(package_file: Path, signed_file: Path, work: Path,
-                         roots: str, expect: str) -> None:
+                         roots: str, case: Case) -> None:
     package, signed = zipfile.ZipFile(package_file), zipfile.ZipFile(signed_file)
     layout = lambda archive: [(e.filename, e.date_time, e.external_attr)
                               for e in archive.infolist()]
@@ -156,10 +193,10 @@ def check_signed_package(package_file: Path, signed_file: Path, work: Path,
         raise Failure("the signed package's entries, their order, times or "
                       "modes are not the package's")
     for entry in package.infolist():
-        if entry.filename not in PROGRAMS + [BILL] and \
+        if entry.filename not in package_programs(package) + [BILL] and \
                 signed.read(entry.filename) != package.read(entry):
             raise Failure(f"{entry.filename} changed")
-    check_programs(signed, package, work, roots, expect)
+    check_programs(signed, package, work, roots, case)
 
 
 def sign(options: List[str], package: Path, output: Path, env: dict,
@@ -237,7 +274,7 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
         raise Failure(f"status {result.returncode}:\n{result.stdout}"
                       f"{result.stderr}")
     check_signed_package(package, output, work, fixture.path("roots.pem"),
-                         case.expect)
+                         case)
     return result.stdout.splitlines()[-1]
 
 
@@ -268,7 +305,8 @@ def run_example(package: Path, authority: TimeStampAuthority,
     roots = work / "example-roots.pem"
     roots.write_text((SOURCE_DIR / "build/release-token/ca.pem").read_text()
                      + Path(fixture.path("tsa-root.pem")).read_text())
-    check_signed_package(package, signed, work, str(roots), TIME_STAMPED)
+    check_signed_package(package, signed, work, str(roots),
+                         Case("README example", [], TIME_STAMPED))
     return f"{signed.relative_to(SOURCE_DIR)}: signed as the README shows"
 
 
