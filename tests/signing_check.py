@@ -251,6 +251,7 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     output = work / "signed" / f"{slug}-{package.name}"
     output.parent.mkdir(exist_ok=True)
     if case.into_folder:
+        output = output.with_name(slug)
         output.mkdir(exist_ok=True)
     source = work / "signed" / f"token-{package.name}" if case.resign \
         else package
