@@ -104,6 +104,20 @@ file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt.in
   "toolchain (Debian ${INSTALLER_DEBIAN_CODENAME} packages):\n${toolchain}"
   "packaging (Debian ${INSTALLER_DEBIAN_CODENAME} packages that write the "
   "ZIP package):\n${packaging}")
+# What a rebuild takes from the vendor file: the names in the version
+# information, the package's name, and each build.
+string(CONCAT builds_text "version information: company \"${INSTALLER_COMPANY}\", "
+  "copyright \"${INSTALLER_COPYRIGHT}\", product \"${INSTALLER_PRODUCT_NAME}\"\n"
+  "package name: ${INSTALLER_PACKAGE_NAME}\nbuilds (folder, hardware ID, "
+  "description):\n")
+foreach(index RANGE ${last_build})
+  foreach(key IN ITEMS folder hardware_id description)
+    string(JSON build_${key} GET "${INSTALLER_BUILDS}" ${index} ${key})
+  endforeach()
+  string(APPEND builds_text "  ${build_folder}, ${build_hardware_id}, "
+    "${build_description}\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt.in.builds "${builds_text}")
 file(WRITE ${CMAKE_BINARY_DIR}/toolchain.txt "${toolchain_packages}")
 
 # Runs at every build, and rewrites BUILDINFO.txt only when the commit, the

@@ -1,7 +1,8 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
 # Run at every build (cmake -P): writes BUILDINFO.txt (OUTPUT) from its
-# template (TEMPLATE) with the tree's state at this moment: the commit of
+# template (TEMPLATE, and TEMPLATE.builds after it as it is) with the
+# tree's state at this moment: the commit of
 # SOURCE_DIR, whether it has uncommitted changes, and the time stamped into
 # the packages. OUTPUT is written only when that state differs from what it
 # says, so its time tells when it last changed.
@@ -57,6 +58,10 @@ if(EXISTS ${OUTPUT})
 endif()
 file(READ ${TEMPLATE} template)
 string(CONFIGURE "${template}" build_info @ONLY)
+# The declared builds follow as they are, where no @ is taken for a
+# variable's name.
+file(READ ${TEMPLATE}.builds builds)
+string(APPEND build_info "${builds}")
 if(NOT build_info STREQUAL previous)
   file(WRITE ${OUTPUT} "${build_info}")
   message(STATUS "BUILDINFO.txt: ${SOURCE_COMMIT}; package timestamps: "

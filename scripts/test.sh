@@ -75,6 +75,12 @@ package_in() {
   "$DEBIAN_PYTHON" -c 'import json, sys
 print(json.load(open(sys.argv[1] + "/deliverables.json"))["package"])' "$1"
 }
+# The programs of a build folder, one path a line.
+programs_in() {
+  "$DEBIAN_PYTHON" -c 'import json, sys
+made = json.load(open(sys.argv[1] + "/deliverables.json"))
+print("\n".join(b["folder"] + "/install.exe" for b in made["builds"]))' "$1"
+}
 readonly READ_ENTRY='import sys, zipfile
 sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))'
 # Prints the time of a package's entries, if they all have the same one: a
@@ -89,7 +95,7 @@ print(*times)'
 # first build's.
 check_reproducible() {
   echo "== Reproducible builds"
-  local arch first second file
+  local arch first second file programs
   for arch in "${ARCHITECTURES[@]}"; do
     first="build/windows-$arch"
     second="build/rebuilt/elsewhere/windows-$arch"
@@ -97,8 +103,8 @@ check_reproducible() {
     cmake --preset "windows-$arch" -B "$second" -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$second" >/dev/null
     (cd "$second" && cpack >/dev/null)
-    for file in {port-function,bus-device}/install.exe \
-      "$(package_in "$first")"; do
+    mapfile -t programs < <(programs_in "$first")
+    for file in "${programs[@]}" "$(package_in "$first")"; do
       if ! cmp "$first/$file" "$second/$file"; then
         echo "$second/$file differs from $first/$file"
         return 1
