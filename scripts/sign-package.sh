@@ -166,10 +166,10 @@ sign_with_key() {
     arguments=(-pkcs11module "$module" -key "$key" -certs "$certificates")
   fi
   [ -z "$password" ] || arguments+=(-readpass /dev/stdin)
-  # In a session of its own, away from any terminal: a token that wants a
-  # PIN it was not given must fail, not wait for someone to type one.
   arguments+=(-n "$description")
   [ -z "$url" ] || arguments+=(-i "$url")
+  # In a session of its own, away from any terminal: a token that wants a
+  # PIN it was not given must fail, not wait for someone to type one.
   if ! printf '%s' "$password" |
     setsid --wait osslsigncode sign "${arguments[@]}" -h sha256 \
       -in "$program" -out "$signed" >"$work/log" 2>&1; then
