@@ -111,9 +111,7 @@ string(CONCAT builds_text "version information: company \"${INSTALLER_COMPANY}\"
   "package name: ${INSTALLER_PACKAGE_NAME}\nbuilds (folder, hardware ID, "
   "description):\n")
 foreach(index RANGE ${last_build})
-  foreach(key IN ITEMS folder hardware_id description)
-    string(JSON build_${key} GET "${INSTALLER_BUILDS}" ${index} ${key})
-  endforeach()
+  read_installer_build(${index})
   string(APPEND builds_text "  ${build_folder}, ${build_hardware_id}, "
     "${build_description}\n")
 endforeach()

@@ -132,6 +132,18 @@ if(INSTALLER_VENDOR_FILE)
   endif()
 endif()
 
+# Sets build_folder, build_hardware_id and build_description to those of
+# the declared build <index>; stops configure where one is missing.
+macro(read_installer_build index)
+  foreach(key IN ITEMS folder hardware_id description)
+    string(JSON build_${key} ERROR_VARIABLE missing GET "${INSTALLER_BUILDS}"
+      ${index} ${key})
+    if(missing)
+      vendor_error("build ${index} has no \"${key}\"")
+    endif()
+  endforeach()
+endmacro()
+
 # Every build's values, checked, and no two builds in one folder.
 string(JSON build_count LENGTH "${INSTALLER_BUILDS}")
 if(build_count EQUAL 0)
@@ -140,14 +152,7 @@ endif()
 math(EXPR last_build "${build_count} - 1")
 set(folders_seen "")
 foreach(index RANGE ${last_build})
-  foreach(key IN ITEMS folder hardware_id description)
-    string(JSON value ERROR_VARIABLE missing GET "${INSTALLER_BUILDS}"
-      ${index} ${key})
-    if(missing)
-      vendor_error("build ${index} has no \"${key}\"")
-    endif()
-    set(build_${key} "${value}")
-  endforeach()
+  read_installer_build(${index})
   check_windows_name(folder "${build_folder}")
   check_hardware_id("${build_hardware_id}")
   check_no_control(description "${build_description}")
