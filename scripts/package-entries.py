@@ -49,24 +49,23 @@ def listed_programs(package: str) -> list:
     except (KeyError, ValueError) as error:
         raise SystemExit(fail(f"{package}: no bill of materials that lists "
                               f"its programs ({error})"))
-    return [prop["value"] for component in bill.get("components", [])
-            if component.get("type") == "application"
-            for prop in component.get("properties", [])
-            if prop.get("name") == FILE_NAME]
+    names = [prop["value"] for component in bill.get("components", [])
+             if component.get("type") == "application"
+             for prop in component.get("properties", [])
+             if prop.get("name") == FILE_NAME]
+    if not names:
+        raise SystemExit(fail(f"{package}: its bill of materials lists no "
+                              "program"))
+    return names
 
 
 def programs(package: str) -> int:
-    names = listed_programs(package)
-    if not names:
-        return fail(f"{package}: its bill of materials lists no program")
-    print("\n".join(names))
+    print("\n".join(listed_programs(package)))
     return 0
 
 
 def product(package: str) -> int:
     names = listed_programs(package)
-    if not names:
-        return fail(f"{package}: its bill of materials lists no program")
     program = pefile.PE(data=open_package(package).read(names[0]))
     for info in getattr(program, "FileInfo", [[]])[0]:
         for table in getattr(info, "StringTable", []):
