@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Shows the port-function install.exe installing the sample driver for a
-# simulated device, under Wine's own device installer, in a throwaway 64-bit
-# prefix. It runs the x64 build, the one for 64-bit Windows, under Wine's
-# 64-bit loader, and builds only what it runs.
+# Shows the first declared build's install.exe (port-function, unless a
+# vendor file declares others) installing its sample driver for a simulated
+# device, under Wine's own device installer, in a throwaway 64-bit prefix.
+# It runs the x64 build, the one for 64-bit Windows, under Wine's 64-bit
+# loader, and builds only what it runs.
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
 readonly PRESET=windows-x64
-readonly TARGETS=(install_port_function install_bus_device simdevice)
 readonly BUILD_DIR="$PWD/build/$PRESET"
-readonly HARDWARE_ID='ZORQBUS\COMPORT&VID_0403&PID_6001'
 readonly PACKAGE_DIR='C:\ZorqDriver'
-readonly INF_NAME=zorqport.inf
 readonly BOOT_LOG="$BUILD_DIR/demo-wineboot.log"
 # What Wine itself prints while the demo's programs run, which is not theirs.
 readonly WINE_LOG="$BUILD_DIR/demo-wine.log"
@@ -61,7 +59,21 @@ wine_run() {
 step "Installing prerequisites and building"
 install_demo_prerequisites
 cmake --preset "$PRESET" >/dev/null
-cmake --build --preset "$PRESET" --target "${TARGETS[@]}"
+cmake --build --preset "$PRESET" --target demo_programs
+# The first build, and its sample package, which the build wrote: one INF
+# and the payload that it copies.
+{ read -r FOLDER && read -r HARDWARE_ID; } < <(/usr/bin/python3 -c 'import json, sys
+build = json.load(open(sys.argv[1]))["builds"][0]
+print(build["folder"], build["hardware_id"], sep="\n")' "$BUILD_DIR/deliverables.json")
+readonly FOLDER HARDWARE_ID
+readonly SAMPLE="$BUILD_DIR/demo/packages/$FOLDER"
+for file in "$SAMPLE"/*; do
+  case $file in
+    *.inf) INF_NAME=${file##*/} ;;
+    *) PAYLOAD=${file##*/} ;;
+  esac
+done
+readonly INF_NAME PAYLOAD
 
 step "Creating a throwaway Wine prefix in $WINEPREFIX (about 15 s)"
 loader_choice=$(wine_loader x64)
@@ -97,7 +109,7 @@ wine_run "$BUILD_DIR/demo/simdevice.exe" show "$HARDWARE_ID"
 step "Unpacking the driver package to $PACKAGE_DIR"
 package="$WINEPREFIX/drive_c/ZorqDriver"
 mkdir -p "$package"
-cp demo/packages/port-function/* "$BUILD_DIR/port-function/install.exe" "$package/"
+cp "$SAMPLE"/* "$BUILD_DIR/$FOLDER/install.exe" "$package/"
 ls "$package"
 
 step "Which build to use"
@@ -115,6 +127,6 @@ echo "exit status: $status"
 step "The device after"
 wine_run "$BUILD_DIR/demo/simdevice.exe" show "$HARDWARE_ID" || true
 echo "payload copied by the installation:"
-ls "$WINEPREFIX"/drive_c/windows/system32/drivers/zorqport.txt
+ls "$WINEPREFIX/drive_c/windows/system32/drivers/$PAYLOAD"
 
 exit "$status"

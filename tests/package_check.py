@@ -70,7 +70,8 @@ def bill_problems(bill: dict, file_name: str, program: bytes,
 
 
 def package_problems(package: zipfile.ZipFile, build_dir: Path,
-                     source_dir: Path, folders: List[str]) -> List[str]:
+                     source_dir: Path, builds: List[dict]) -> List[str]:
+    folders = [build["folder"] for build in builds]
     names = {n for n in package.namelist() if not n.endswith("/")}
     expected = PACKAGE_FILES | {f"{folder}/{PROGRAM}" for folder in folders}
     if names != expected:
@@ -85,6 +86,10 @@ def package_problems(package: zipfile.ZipFile, build_dir: Path,
             problems.append(f"packaged {packaged} is not {source}")
         if packaged.encode() not in readme:
             problems.append(f"packaged README.txt does not name {packaged}")
+    for build in builds:
+        for named in (f"{build['folder']}\\{PROGRAM}", build["hardware_id"]):
+            if named.encode() not in readme:
+                problems.append(f"packaged README.txt does not name {named}")
     bill = json.loads(package.read(BILL))
     for folder in folders:
         program = (build_dir / folder / PROGRAM).read_bytes()
@@ -109,8 +114,7 @@ def main() -> int:
         return SKIPPED
     with zipfile.ZipFile(path) as package:
         problems = package_problems(
-            package, options.build_dir, options.source_dir,
-            [build["folder"] for build in made["builds"]])
+            package, options.build_dir, options.source_dir, made["builds"])
     for problem in problems:
         print("FAIL " + problem)
     if not problems:

@@ -108,11 +108,6 @@ ARCHITECTURES = {
     "arm64": Architecture((0xAA64, 0x20B), "system32",
                           BASELINE | HIGH_ENTROPY_VA, cet_compat=False),
 }
-# The sample driver package of each deliverable, and the payload it copies.
-SAMPLE_PACKAGES = {
-    "port-function": ("zorqport.inf", "zorqport.txt"),
-    "bus-device": ("zorqusb.inf", "zorqusb.txt"),
-}
 
 
 @dataclass
@@ -294,12 +289,17 @@ class DeviceInstallerCase:
     # names, which Wine is told to prefer to its own.
     planted: Tuple[str, ...] = ()
     folder: str = "Package"  # the package's folder, beside the device tool
+    # Whether the other builds' programs run first, with this build's
+    # package, and must leave the device without a driver.
+    others_first: bool = False
 
 
 # Against Wine's own device installer, whose components load libraries by
 # bare name while they work, as Windows' do.
 DEVICE_INSTALLER_CASES = [
-    DeviceInstallerCase("Wine's device installer"),
+    DeviceInstallerCase("Wine's device installer, after other builds' "
+                        "programs ({}) left the device without a driver",
+                        others_first=True),
     DeviceInstallerCase("Wine's device installer, imm32.dll and uxtheme.dll "
                         "planted beside the program",
                         planted=("imm32.dll", "uxtheme.dll")),
@@ -487,14 +487,16 @@ class Wine:
 
 class Suite:
     def __init__(self, build_dir: Path, source_dir: Path, arch: str,
-                 wine: Wine):
+                 wine: Wine, other_build_dirs: List[Path]):
         self.build_dir = build_dir
         self.source_dir = source_dir
         self.arch = arch
         # What the build made: its builds, their version and descriptions.
-        self.made = json.loads((build_dir / "deliverables.json").read_text())
+        self.made = read_deliverables(build_dir)
         self.builds = {build["folder"]: build for build in self.made["builds"]}
+        self.other_build_dirs = other_build_dirs
         self.stand_in = build_dir / "tests" / "stand-in" / "newdev.dll"
+        self.simdevice = str(build_dir / "demo" / "simdevice.exe")
         self.wine = wine
         self.system_newdev = wine.system_dir(arch) / "newdev.dll"
         self.passed = 0
@@ -684,14 +686,16 @@ class Suite:
         registered device: it and every earlier one end up bound, the
         payload is copied, and no planted library is loaded."""
         folder = self.new_case_folder()
-        inf, payload = SAMPLE_PACKAGES[deliverable]
-        package = self.source_dir / "demo" / "packages" / deliverable
+        # The build writes each build's sample package: one INF, and the
+        # payload that it copies.
+        package = self.build_dir / "demo" / "packages" / deliverable
+        inf = next(package.glob("*.inf")).name
+        payload = next(p.name for p in package.iterdir() if p.name != inf)
         shutil.copytree(package, folder / case.folder)
         shutil.copy(self.build_dir / deliverable / PROGRAM,
                     folder / case.folder / PROGRAM)
         for library in case.planted:
             shutil.copy(self.stand_in, folder / case.folder / library)
-        simdevice = str(self.build_dir / "demo" / "simdevice.exe")
         hardware_id = self.builds[deliverable]["hardware_id"]
         overrides = ";".join(["newdev=b"] + [
             library.removesuffix(".dll") + "=n,b" for library in case.planted])
@@ -706,14 +710,20 @@ class Suite:
         copied.unlink(missing_ok=True)
 
         problems = []
-        added = self.wine.run(simdevice, ["add", hardware_id], folder,
+        added = self.wine.run(self.simdevice, ["add", hardware_id], folder,
                               environment)
         if added.returncode != 0:
             problems.append(f"simdevice add failed: {added.stderr!r}")
+        name = case.name
+        if case.others_first:
+            others = self.other_programs(deliverable)
+            problems += self.run_other_programs(others, folder / case.folder,
+                                                inf, hardware_id, environment)
+            name = name.format(len(others))
         program = f"C:\\t\\{self.case_number:03}\\{case.folder}\\install.exe"
         result = self.wine.run(program, [inf], folder, environment)
         problems += compare_output(result, b"", 0)
-        shown = self.wine.run(simdevice, ["show", hardware_id], folder,
+        shown = self.wine.run(self.simdevice, ["show", hardware_id], folder,
                               environment)
         if b"driver: {" not in shown.stdout or b"driver: none" in shown.stdout:
             problems.append(f"a device is not bound to a driver: "
@@ -722,7 +732,39 @@ class Suite:
             problems.append(f"payload not copied to {copied}")
         if loads.exists():
             problems.append(f"planted libraries loaded: {loads.read_bytes()!r}")
-        self.check(f"{deliverable}: {case.name}", problems, result)
+        self.check(f"{deliverable}: {name}", problems, result)
+
+    def other_programs(self, deliverable: str) -> List[Path]:
+        """Every other build's program, of this build folder and of the
+        other ones given."""
+        others = [self.build_dir / folder / PROGRAM for folder in self.builds
+                  if folder != deliverable]
+        return others + [other / build["folder"] / PROGRAM
+                         for other in self.other_build_dirs
+                         for build in read_deliverables(other)["builds"]]
+
+    def run_other_programs(self, others: List[Path], package: Path, inf: str,
+                           hardware_id: str, environment: dict) -> List[str]:
+        """Runs other builds' programs with this build's package: none may
+        install for a hardware ID not its own. Wine's installer then reports
+        success where Windows' fails, so what counts is that the device has
+        no driver."""
+        problems = []
+        for other in others:
+            shutil.copy(other, package / "other.exe")
+            self.wine.run(str(package / "other.exe"), [inf], package,
+                          environment)
+            shown = self.wine.run(self.simdevice, ["show", hardware_id],
+                                  package, environment)
+            if b"driver: none" not in shown.stdout:
+                problems.append(f"{other} installed for {hardware_id}: "
+                                f"{shown.stdout!r}")
+        return problems
+
+
+def read_deliverables(build_dir: Path) -> dict:
+    """What a build folder made, as CMake wrote it."""
+    return json.loads((build_dir / "deliverables.json").read_text())
 
 
 def check_control_flow_guard(pe: pefile.PE,
@@ -872,12 +914,17 @@ def main() -> int:
     parser.add_argument("--build-dir", type=Path, required=True)
     parser.add_argument("--source-dir", type=Path, required=True)
     parser.add_argument("--arch", choices=ARCHITECTURES, required=True)
+    parser.add_argument("--other-build-dir", type=Path, action="append",
+                        default=[], help="a build folder of the same "
+                        "architecture, whose programs must leave this "
+                        "folder's devices without a driver")
     options = parser.parse_args()
     build_dir = options.build_dir.resolve()
 
     wine = Wine(build_dir / "wine-prefix", options.source_dir / "scripts",
                 *choose_wine_loader(options.source_dir, options.arch))
-    suite = Suite(build_dir, options.source_dir.resolve(), options.arch, wine)
+    suite = Suite(build_dir, options.source_dir.resolve(), options.arch, wine,
+                  [other.resolve() for other in options.other_build_dir])
     # Stopped by Ctrl-C, or by a signal to end, the suite still ends every
     # process it started, on its way out.
     for number in (signal.SIGTERM, signal.SIGHUP):
