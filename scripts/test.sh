@@ -14,18 +14,65 @@ readonly ARCHITECTURES=(x86 x64 arm64)
 # Every C++ program of the tree: the product, the test programs, the demo's.
 readonly CPP_SOURCES=(installer/*.cpp runtime/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
-# Signs every architecture's package with scripts/sign-package.sh: a key
-# on a SoftHSM2 token in the build tree, time stamps from a local authority,
-# then each other signer and each way signing must fail, and the README's
-# worked example (tests/signing_check.py). The signed packages land in
-# build/signing/signed/, for check_bills.
+# Signs every architecture's package and the vendor example's with
+# scripts/sign-package.sh: a key on a SoftHSM2 token in the build tree,
+# time stamps from a local authority, then each other signer and each way
+# signing must fail, and the README's worked example, which signs the
+# vendor example's package (tests/signing_check.py). The signed packages
+# land in build/signing/signed/, for check_bills.
 check_signing() {
   echo "== Signing packages"
   local arch packages=()
   for arch in "${ARCHITECTURES[@]}"; do
     packages+=("build/windows-$arch/$(package_in "build/windows-$arch")")
   done
+  packages+=("$VENDOR_BUILD/$(package_in "$VENDOR_BUILD")")
   "$DEBIAN_PYTHON" tests/signing_check.py build/signing "${packages[@]}"
+}
+
+# Runs the README's vendor example, then the suite on its build folder
+# under Wine, where the default x64 programs must leave its device without
+# a driver, and the package check; the version information must read back
+# as the vendor file has it.
+check_vendor_build() {
+  echo "== A build for a vendor's device, as the README shows"
+  local status=0
+  rm -rf build/zorq "$VENDOR_BUILD"
+  bash -euo pipefail -c "$(readme_block "$VENDOR_EXAMPLE_MARKER")" >/dev/null
+  "$DEBIAN_PYTHON" -c "$VERSION_INFORMATION" build/zorq/vendor.json \
+    "$VENDOR_BUILD/widget/install.exe"
+  "$DEBIAN_PYTHON" tests/wine_suite.py --build-dir "$VENDOR_BUILD" \
+    --source-dir . --arch x64 --other-build-dir build/windows-x64 || status=$?
+  check_wine_ended "$VENDOR_BUILD"
+  [ "$status" -eq 0 ] || return "$status"
+  "$DEBIAN_PYTHON" tests/package_check.py --build-dir "$VENDOR_BUILD" \
+    --source-dir .
+}
+readonly VENDOR_BUILD=build/zorq-x64
+readonly VENDOR_EXAMPLE_MARKER="<!-- vendor example: the test command runs this block -->"
+# Prints a program's version information, and fails where a name differs
+# from the vendor file's.
+readonly VERSION_INFORMATION='import json, pefile, sys
+vendor = json.load(open(sys.argv[1]))
+pe = pefile.PE(sys.argv[2])
+strings = {key.decode(): value.decode()
+           for info in pe.FileInfo[0] for table in getattr(info, "StringTable", [])
+           for key, value in table.entries.items()}
+expected = {"CompanyName": vendor["company"], "LegalCopyright": vendor["copyright"],
+            "ProductName": vendor["product"],
+            "FileDescription": vendor["builds"][0]["description"]}
+for key in expected:
+    print(f"{sys.argv[2]}: {key}: {strings.get(key)}")
+if any(strings.get(key) != value for key, value in expected.items()):
+    sys.exit("the version information is not what the vendor file declares")'
+
+# The README's indented block after a marker line and an empty line.
+readme_block() {
+  awk -v marker="$1" '$0 == marker { start = NR + 1; next }
+    start && NR > start {
+      if ($0 != "" && substr($0, 1, 4) != "    ") exit
+      print substr($0, 5)
+    }' README.md
 }
 
 # Builds the x64 package in a throwaway clone, then changes a tracked file,
@@ -144,15 +191,15 @@ check_reconfigure() {
 # of its Wine prefix, and no folder of the prefix's server socket.
 check_wine_ended() {
   local prefix left folder
-  prefix=$(pwd -P)/build/windows-$1/wine-prefix
+  prefix=$(cd "$1" && pwd -P)/wine-prefix
   left=$(wine_prefix_processes "$prefix")
   folder=$(wine_server_folder "$prefix")
   if [ -n "$left" ] || { [ -n "$folder" ] && [ -e "$folder" ]; }; then
-    echo "FAIL: the $1 suite left behind processes:" ${left:-none} \
+    echo "FAIL: the suite of $1 left behind processes:" ${left:-none} \
       "and the folder ${folder:-(none named)}"
     return 1
   fi
-  echo "The $1 suite left no process of its Wine prefix running, and" \
+  echo "The suite of $1 left no process of its Wine prefix running, and" \
     "removed ${folder:-the folder of its server}"
 }
 
@@ -378,9 +425,10 @@ tests/damaged_index_check.sh
 for arch in "${ARCHITECTURES[@]}"; do
   status=0
   cmake --workflow --preset "windows-$arch" --fresh || status=$?
-  check_wine_ended "$arch"
+  check_wine_ended "build/windows-$arch"
   [ "$status" -eq 0 ] || exit "$status"
 done
+check_vendor_build
 check_runtime_notice
 check_signing
 check_bills
