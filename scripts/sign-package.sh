@@ -31,6 +31,9 @@ The signature's details, which Windows shows:
 Verification:
   --ca-file FILE                roots that the signatures and time stamps
                                 may chain to besides the system's
+  --crl-file FILE               the signing certificate's revocation list
+                                (PEM), for a machine that cannot fetch it
+                                from where the certificate says
 Tools:
   --install-prerequisites       install the Debian packages it needs with
                                 apt; without it, a missing one is named
@@ -44,7 +47,7 @@ readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefil
   util-linux)
 readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 
-pkcs12='' key='' certificates='' module='' command='' ca_file=''
+pkcs12='' key='' certificates='' module='' command='' ca_file='' crl_file=''
 no_timestamp='' timestamps=() work='' partial='' password='' password_given=''
 install_prerequisites='' description='' url='' programs=()
 
@@ -63,7 +66,7 @@ parse_options() {
   while [ $# -gt 0 ]; do
     case $1 in
     --pkcs12 | --key | --certificates | --pkcs11-module | --command | \
-      --timestamp | --ca-file | --description | --url)
+      --timestamp | --ca-file | --crl-file | --description | --url)
       [ $# -ge 2 ] || usage_error "$1 needs a value"
       case $1 in
       --pkcs12) pkcs12=$2 ;;
@@ -73,6 +76,7 @@ parse_options() {
       --command) command=$2 ;;
       --timestamp) timestamps+=("$2") ;;
       --ca-file) ca_file=$2 ;;
+      --crl-file) crl_file=$2 ;;
       --description) description=$2 ;;
       --url) url=$2 ;;
       esac
@@ -108,7 +112,8 @@ check_options() {
       "certificate expires: give --timestamp URL (or --no-timestamp to test)"
   fi
   local file
-  for file in "$input" "$pkcs12" "$certificates" "$module" "$ca_file"; do
+  for file in "$input" "$pkcs12" "$certificates" "$module" "$ca_file" \
+    "$crl_file"; do
     [ -z "$file" ] || [ -f "$file" ] || fail "$file: no such file"
   done
   [ "$(realpath -m "$output")" != "$(realpath "$input")" ] ||
@@ -134,6 +139,14 @@ osslsigncode_reason() {
   [ -n "$reason" ] ||
     reason=$(grep -v -e '^Engine ' -e '^Failed$' -e '^ *$' "$1" | head -n 1)
   echo "${reason:-no reason given}"
+}
+
+# Why osslsigncode's verify found a certificate bad, where it says so;
+# otherwise its first reason.
+verify_reason() {
+  local reason
+  reason=$(sed -n 's/^\tError: //p' "$1" | head -n 1)
+  echo "${reason:-$(osslsigncode_reason "$1")}"
 }
 
 # The roots that signatures and time stamps must chain to: the system's
@@ -196,18 +209,27 @@ add_time_stamp() {
 }
 
 # The signed program must be the package's program with a signature added,
-# a SHA-256 signature that verifies, time-stamped where asked.
+# a SHA-256 signature that verifies, time-stamped where asked. osslsigncode
+# fetches the revocation list that the signing certificate names, unless
+# it is given one.
 check_signed() {
-  local program=$1 signed=$2 name=$3 report="$work/verify.log"
+  local program=$1 signed=$2 name=$3 report="$work/verify.log" crl=()
+  [ -z "$crl_file" ] || crl=(-CRLfile "$crl_file")
   osslsigncode remove-signature -in "$signed" -out "$work/stripped.exe" \
     >"$work/log" 2>&1 || fail "$name: the signed program carries no signature"
   cmp -s "$work/stripped.exe" "$program" ||
     fail "$name: without its signature it is not the package's program"
   rm "$work/stripped.exe"
   if ! osslsigncode verify -CAfile "$work/roots.pem" \
-    -TSA-CAfile "$work/roots.pem" -in "$signed" >"$report" 2>&1 ||
+    -TSA-CAfile "$work/roots.pem" "${crl[@]}" -in "$signed" >"$report" 2>&1 ||
     ! grep -q "^Signature verification: ok" "$report"; then
-    fail "$name: the signature does not verify: $(osslsigncode_reason "$report")"
+    local unfetched
+    unfetched=$(sed -n 's/^Fail\(e\)\{0,1\}d to get CRL from //p' "$report" |
+      head -n 1)
+    [ -z "$unfetched" ] || [ -n "$crl_file" ] ||
+      fail "$name: the signature does not verify: could not fetch the" \
+        "revocation list $unfetched: give it with --crl-file"
+    fail "$name: the signature does not verify: $(verify_reason "$report")"
   fi
   grep -q "^Message digest algorithm *: SHA256" "$report" ||
     fail "$name: the signature is not SHA-256"

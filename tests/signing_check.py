@@ -80,12 +80,14 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
     stamps = ["--timestamp", authority.dead_url, "--timestamp", authority.url,
               "--ca-file", fixture.path("roots.pem")]
     signer = [sys.executable, __file__, "command-signer"]
-    command = shlex.join(signer + [fixture.path("signer.p12")])
-    changer = shlex.join(signer + ["--change-byte", fixture.path("signer.p12")])
+    command = shlex.join(signer + [fixture.path("p12-signer.p12")])
+    changer = shlex.join(signer + ["--change-byte", fixture.path("p12-signer.p12")])
+    revocable = lambda name: ["--pkcs12", fixture.path(f"{name}.p12")]
+    crl = ["--crl-file", fixture.path("intermediate.crl")]
     return [
         Case("token", token + stamps, TIME_STAMPED, watched=True,
              details=(PRODUCT, None)),
-        Case("PKCS#12", ["--pkcs12", fixture.path("signer.p12"),
+        Case("PKCS#12", ["--pkcs12", fixture.path("p12-signer.p12"),
                          "--description", VENDOR_DESCRIPTION,
                          "--url", VENDOR_URL] + stamps,
              TIME_STAMPED, details=(VENDOR_DESCRIPTION, VENDOR_URL)),
@@ -111,6 +113,14 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
              FAILS),
         Case("an output path that is a folder", token + stamps, FAILS,
              into_folder=True),
+        # Signing certificates that name a revocation list no one can fetch:
+        # given the list, it is checked.
+        Case("a revocation list that cannot be fetched",
+             revocable("revocable-signer") + stamps, FAILS),
+        Case("--crl-file", revocable("revocable-signer") + crl + stamps,
+             TIME_STAMPED),
+        Case("--crl-file, a revoked certificate",
+             revocable("revoked-signer") + crl + stamps, FAILS),
     ]
 
 
@@ -123,10 +133,12 @@ def osslsigncode(*arguments: str) -> subprocess.CompletedProcess:
                           text=True)
 
 
-def verifies(program: Path, roots: str, at: Optional[int] = None) -> bool:
+def verifies(program: Path, roots: str, at: Optional[int] = None,
+             crl: Optional[str] = None) -> bool:
     moment = ["-time", str(at)] if at else []
+    crl_file = ["-CRLfile", crl] if crl else []
     report = osslsigncode("verify", "-CAfile", roots, "-TSA-CAfile", roots,
-                          *moment, "-in", str(program))
+                          *moment, *crl_file, "-in", str(program))
     return report.returncode == 0 and "\nSignature verification: ok" in \
         report.stdout
 
@@ -157,10 +169,13 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
     hashes = {p["value"]: {h["alg"]: h["content"] for h in c["hashes"]}
               for c in bill["components"] if c["type"] == "application"
               for p in c["properties"] if p["name"] == "bsi:component:filename"}
+    options = case.options
+    crl = options[options.index("--crl-file") + 1] \
+        if "--crl-file" in options else None
     for name in package_programs(package):
         program = work / "program.exe"
         program.write_bytes(signed.read(name))
-        if not verifies(program, roots):
+        if not verifies(program, roots, crl=crl):
             raise Failure(f"{name} does not verify")
         expected = case.details and (
             product_name(package.read(name)) if case.details[0] == PRODUCT
@@ -168,7 +183,8 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
         if expected and signature_details(program) != expected:
             raise Failure(f"{name}: the signature's description and URL are "
                           f"{signature_details(program)}, not {expected}")
-        if verifies(program, roots, AFTER_EXPIRY) != (expect == TIME_STAMPED):
+        if verifies(program, roots, AFTER_EXPIRY, crl) != (
+                expect == TIME_STAMPED):
             raise Failure(f"{name}: after the certificate expired, it "
                           f"should have {expect}")
         stripped = work / "stripped.exe"

@@ -32,11 +32,30 @@ basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 authorityKeyIdentifier = keyid
+[revocable]
+basicConstraints = critical, CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+authorityKeyIdentifier = keyid
+crlDistributionPoints = URI:{crl_url}
 [tsa]
 basicConstraints = critical, CA:false
 keyUsage = critical, digitalSignature
 extendedKeyUsage = critical, timeStamping
 authorityKeyIdentifier = keyid
+"""
+# Where the revocable signers' certificates say their revocation list is:
+# a name that never resolves, as for a machine without a network.
+CRL_URL = "http://crl.invalid/intermediate.crl"
+# The intermediate's database, for the revocation list it signs.
+CRL_CONFIG = """
+[ca]
+default_ca = intermediate
+[intermediate]
+database = {dir}/intermediate-index.txt
+crlnumber = {dir}/intermediate-crlnumber
+default_md = sha256
+default_crl_days = {days}
 """
 TSA_CONFIG = """
 [tsa]
@@ -128,7 +147,8 @@ class Fixture:
         """The CAs, the token and its certificate chain, a PKCS#12 file
         whose certificate another key's, and the authority's key."""
         self.dir.mkdir(parents=True)
-        (self.dir / "extensions.cnf").write_text(EXTENSIONS)
+        (self.dir / "extensions.cnf").write_text(
+            EXTENSIONS.format(crl_url=CRL_URL))
         self.make_ca("root")
         self.make_ca("intermediate", issuer="root")
         self.make_ca("tsa-root")
@@ -140,21 +160,44 @@ class Fixture:
         (self.dir / "token-chain.pem").write_text(chain)
         self.issue("p12-signer", self.make_key("p12-signer"), "intermediate", "signer",
                    SIGNER_DAYS)
-        run("openssl", "pkcs12", "-export", "-inkey", "p12-signer.key",
-            "-in", "p12-signer.pem", "-certfile", "intermediate.pem",
-            "-out", "signer.p12", "-passout", "env:INSTALLER_SIGNING_PASSWORD",
-            cwd=self.dir, env=self.signing_env(self.pin))
+        self.make_pkcs12("p12-signer")
         # The PKCS#12 signer's certificate with the token's chain: a
         # certificate that does not match the token's key.
         (self.dir / "mismatched-chain.pem").write_text(
             (self.dir / "p12-signer.pem").read_text()
             + (self.dir / "intermediate.pem").read_text())
+        self.make_revocable_signers()
         self.issue("tsa", self.make_key("tsa"), "tsa-root", "tsa", CA_DAYS)
         (self.dir / "tsa.cnf").write_text(TSA_CONFIG.format(dir=self.dir))
         # The roots that the signatures and time stamps chain to.
         (self.dir / "roots.pem").write_text(
             (self.dir / "root.pem").read_text()
             + (self.dir / "tsa-root.pem").read_text())
+
+    def make_pkcs12(self, name: str) -> None:
+        """<name>.p12 from <name>.key and <name>.pem, with the
+        intermediate, under the PIN."""
+        run("openssl", "pkcs12", "-export", "-inkey", f"{name}.key",
+            "-in", f"{name}.pem", "-certfile", "intermediate.pem",
+            "-out", f"{name}.p12", "-passout", "env:INSTALLER_SIGNING_PASSWORD",
+            cwd=self.dir, env=self.signing_env(self.pin))
+
+    def make_revocable_signers(self) -> None:
+        """Two PKCS#12 signers whose certificates name the intermediate's
+        revocation list at CRL_URL, and that list, intermediate.crl, on
+        which the second is revoked."""
+        (self.dir / "crl.cnf").write_text(
+            CRL_CONFIG.format(dir=self.dir, days=CA_DAYS))
+        (self.dir / "intermediate-index.txt").write_text("")
+        (self.dir / "intermediate-crlnumber").write_text("01\n")
+        for name in ("revocable-signer", "revoked-signer"):
+            self.issue(name, self.make_key(name), "intermediate", "revocable",
+                       SIGNER_DAYS)
+            self.make_pkcs12(name)
+        ca = ["-config", "crl.cnf", "-keyfile", "intermediate.key",
+              "-cert", "intermediate.pem"]
+        self.openssl("ca", *ca, "-revoke", "revoked-signer.pem")
+        self.openssl("ca", *ca, "-gencrl", "-out", "intermediate.crl")
 
     def token_uri(self, key_label: str = KEY_LABEL) -> str:
         quote = lambda text: text.replace("%", "%25").replace(" ", "%20")
