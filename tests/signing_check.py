@@ -4,7 +4,8 @@
 """Signs built packages with scripts/sign-package.sh and checks the result:
 every package with a key on a SoftHSM2 token and a time stamp from a local
 authority, then, on the first package, each other signer of the table and
-each way signing must fail. Also runs the README's worked example.
+each way signing must fail. Also runs the README's worked example on the
+last package.
 
 usage: signing_check.py <work folder> <package.zip>...
    or: signing_check.py command-signer [--change-byte] <p12> <program>

@@ -2,8 +2,10 @@
 # SPDX-License-Identifier: MIT
 """What the signing check signs with, all of it throwaway and local: a test
 CA that issues through an intermediate, a SoftHSM2 token in the build tree
-whose key is generated on the token, a PKCS#12 signer, and an RFC 3161
-time-stamp authority on 127.0.0.1 that answers with `openssl ts -reply`."""
+whose key is generated on the token, a PKCS#12 signer, two more whose
+certificates name a revocation list that cannot be fetched, and that list,
+which revokes one of them, and an RFC 3161 time-stamp authority on
+127.0.0.1 that answers with `openssl ts -reply`."""
 
 import http.server
 import os
