@@ -735,13 +735,13 @@ class Suite:
         self.check(f"{deliverable}: {name}", problems, result)
 
     def other_programs(self, deliverable: str) -> List[Path]:
-        """Every other build's program, of this build folder and of the
-        other ones given."""
-        others = [self.build_dir / folder / PROGRAM for folder in self.builds
-                  if folder != deliverable]
-        return others + [other / build["folder"] / PROGRAM
-                         for other in self.other_build_dirs
-                         for build in read_deliverables(other)["builds"]]
+        """The programs, of this build folder and of the other ones given,
+        built for another hardware ID than the deliverable."""
+        hardware_id = self.builds[deliverable]["hardware_id"].upper()
+        return [build_dir / build["folder"] / PROGRAM
+                for build_dir in [self.build_dir] + self.other_build_dirs
+                for build in read_deliverables(build_dir)["builds"]
+                if build["hardware_id"].upper() != hardware_id]
 
     def run_other_programs(self, others: List[Path], package: Path, inf: str,
                            hardware_id: str, environment: dict) -> List[str]:
