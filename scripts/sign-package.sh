@@ -210,8 +210,8 @@ add_time_stamp() {
 
 # The signed program must be the package's program with a signature added,
 # a SHA-256 signature that verifies, time-stamped where asked. osslsigncode
-# fetches the revocation list that the signing certificate names, unless
-# it is given one.
+# tries to fetch the revocation list that the signing certificate names;
+# a machine that cannot reach it needs the list given with --crl-file.
 check_signed() {
   local program=$1 signed=$2 name=$3 report="$work/verify.log" crl=()
   [ -z "$crl_file" ] || crl=(-CRLfile "$crl_file")
