@@ -36,9 +36,10 @@ check_signing() {
 # as the vendor file has it.
 check_vendor_build() {
   echo "== A build for a vendor's device, as the README shows"
-  local status=0
+  local status=0 example
+  example=$("$DEBIAN_PYTHON" -c "$README_BLOCK" "$VENDOR_EXAMPLE_MARKER")
   rm -rf build/zorq "$VENDOR_BUILD"
-  bash -euo pipefail -c "$(readme_block "$VENDOR_EXAMPLE_MARKER")" >/dev/null
+  bash -euo pipefail -c "$example" >/dev/null
   "$DEBIAN_PYTHON" -c "$VERSION_INFORMATION" build/zorq/vendor.json \
     "$VENDOR_BUILD/widget/install.exe"
   "$DEBIAN_PYTHON" tests/wine_suite.py --build-dir "$VENDOR_BUILD" \
@@ -50,14 +51,13 @@ check_vendor_build() {
 }
 readonly VENDOR_BUILD=build/zorq-x64
 readonly VENDOR_EXAMPLE_MARKER="<!-- vendor example: the test command runs this block -->"
-# Prints a program's version information, and fails where a name differs
-# from the vendor file's.
+# Prints a program's version information, as the suite reads it, and fails
+# where a name differs from the vendor file's.
 readonly VERSION_INFORMATION='import json, pefile, sys
+sys.path.insert(0, "tests")
+from wine_suite import version_strings
 vendor = json.load(open(sys.argv[1]))
-pe = pefile.PE(sys.argv[2])
-strings = {key.decode(): value.decode()
-           for info in pe.FileInfo[0] for table in getattr(info, "StringTable", [])
-           for key, value in table.entries.items()}
+strings = version_strings(pefile.PE(sys.argv[2]))
 expected = {"CompanyName": vendor["company"], "LegalCopyright": vendor["copyright"],
             "ProductName": vendor["product"],
             "FileDescription": vendor["builds"][0]["description"]}
@@ -65,15 +65,12 @@ for key in expected:
     print(f"{sys.argv[2]}: {key}: {strings.get(key)}")
 if any(strings.get(key) != value for key, value in expected.items()):
     sys.exit("the version information is not what the vendor file declares")'
-
-# The README's indented block after a marker line and an empty line.
-readme_block() {
-  awk -v marker="$1" '$0 == marker { start = NR + 1; next }
-    start && NR > start {
-      if ($0 != "" && substr($0, 1, 4) != "    ") exit
-      print substr($0, 5)
-    }' README.md
-}
+# The README's indented block after a marker line, as the signing check
+# reads its own example.
+readonly README_BLOCK='import sys
+sys.path.insert(0, "tests")
+from signing_check import readme_block
+print(readme_block(sys.argv[1]))'
 
 # Builds the x64 package in a throwaway clone, then changes a tracked file,
 # then commits the change, building and packaging again after each without

@@ -296,17 +296,23 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     return result.stdout.splitlines()[-1]
 
 
+def readme_block(marker: str) -> str:
+    """The README's indented block after a marker line and an empty line,
+    unindented."""
+    readme = (SOURCE_DIR / "README.md").read_text().splitlines()
+    block = []
+    for line in readme[readme.index(marker) + 2:]:
+        if line and not line.startswith("    "):
+            break
+        block.append(line[4:])
+    return "\n".join(block)
+
+
 def run_example(package: Path, authority: TimeStampAuthority,
                 fixture: Fixture, work: Path) -> str:
     """Runs the README's worked example from the source folder, with the
     package, the time-stamp server and the PIN it expects to be given."""
-    readme = (SOURCE_DIR / "README.md").read_text().splitlines()
-    start = readme.index(EXAMPLE_MARKER) + 2
-    block = []
-    for line in readme[start:]:
-        if line and not line.startswith("    "):
-            break
-        block.append(line[4:])
+    block = readme_block(EXAMPLE_MARKER)
     shutil.rmtree(SOURCE_DIR / "build" / "release-token", ignore_errors=True)
     # The authority's root stands in for the system's roots, where a real
     # time-stamp authority's is.
@@ -314,7 +320,7 @@ def run_example(package: Path, authority: TimeStampAuthority,
                timestamp=authority.url, SSL_CERT_FILE=fixture.path("tsa-root.pem"))
     del env["SOFTHSM2_CONF"]
     result = subprocess.run(["bash", "-euo", "pipefail", "-c",
-                             "\n".join(block)], cwd=SOURCE_DIR, env=env,
+                             block], cwd=SOURCE_DIR, env=env,
                             capture_output=True, text=True)
     if result.returncode != 0:
         raise Failure(f"status {result.returncode}:\n{result.stdout}"
