@@ -232,6 +232,8 @@ def program_contents(program: Program, runtime: Runtime, source_dir: Path,
                              "neither the project's nor the MinGW-w64 "
                              "runtime's: add it to the bill with its notice")
 
+    # By source, whichever target's folder CMake compiled each one in.
+    own.sort(key=lambda component: component["bom-ref"])
     contents = own + [runtime.component(
         program.ref("mingw-w64-runtime"), "MinGW-w64 runtime",
         RUNTIME_LICENSE, "The start-up code that calls wmain, and the "

@@ -27,27 +27,9 @@ set(CMAKE_RANLIB ${llvm_bin}/llvm-ranlib)
 set(CMAKE_SYSROOT ${MINGW_SYSROOT})
 set(CMAKE_RC_STANDARD_INCLUDE_DIRECTORIES ${MINGW_SYSROOT}/include)
 set(link_flags "-fuse-ld=lld -nodefaultlibs")
-# clang links a crtbegin.o and a crtend.o around every program. Where the
-# MinGW-w64 runtime has none (Debian's packages and the arm64 recipe have
-# its own, which define nothing), empty ones, compiled once per build
-# folder, take their place: GCC's only register exception tables, which
-# these programs have none of.
-if(NOT EXISTS ${MINGW_SYSROOT}/lib/crtbegin.o)
-  set(crt_ends ${CMAKE_BINARY_DIR}/crt-ends)
-  foreach(object crtbegin.o crtend.o)
-    if(NOT EXISTS ${crt_ends}/${object})
-      file(MAKE_DIRECTORY ${crt_ends})
-      execute_process(
-        COMMAND ${llvm_bin}/clang --target=${TRIPLET} -c -x c /dev/null
-          -o ${crt_ends}/${object}
-        RESULT_VARIABLE crt_status)
-      if(NOT crt_status EQUAL 0)
-        message(FATAL_ERROR "Could not compile an empty ${object}")
-      endif()
-    endif()
-  endforeach()
-  string(APPEND link_flags " -B${crt_ends}")
-endif()
+# clang links a crtbegin.o and a crtend.o around every program: the
+# MinGW-w64 runtime's own, which define nothing (Debian's packages ship
+# them, and the arm64 recipe builds them).
 set(MINGW_LINK_LIBRARIES mingw32 mingwex msvcrt kernel32)
 list(TRANSFORM MINGW_LINK_LIBRARIES PREPEND -l OUTPUT_VARIABLE link_libraries)
 list(JOIN link_libraries " " link_libraries)

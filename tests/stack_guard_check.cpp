@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The install authors
 // SPDX-License-Identifier: MIT
-// Exercises the deliverables' stack protector runtime, built in as it is
-// into them:
+// Exercises the deliverables' stack protector runtime, the very object they
+// link:
 //   stack_guard_check guard          prints the guard value in effect
 //   stack_guard_check fill <count>   writes <count> bytes into an 8-byte
 //                                    stack buffer; more than fit must end

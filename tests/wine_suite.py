@@ -770,7 +770,8 @@ def read_deliverables(build_dir: Path) -> dict:
 def check_control_flow_guard(pe: pefile.PE,
                              architecture: Architecture) -> List[str]:
     """A guard table that the loader can use, pointers it can fill in and
-    nobody else can write, and CET compatibility where the CPU has CET."""
+    nobody else can write, and the CET compatibility mark on x86 and x64
+    (Windows enforces shadow stacks in x64 processes only)."""
     config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
     if config is None:
         return ["no load configuration"]
