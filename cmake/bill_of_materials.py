@@ -399,29 +399,7 @@ def with_serial_number(content: dict) -> dict:
             "serialNumber": serial.urn, **content}
 
 
-def rehash(bill_file: Path, package_dir: Path) -> None:
-    """Gives a written bill the hashes of its programs as they are now in
-    the package's folder (signed), and the serial number that follows."""
-    content = json.loads(bill_file.read_text())
-    del content["serialNumber"]
-    for component in content["components"]:
-        if component["type"] == "application":
-            name = next(p["value"] for p in component["properties"]
-                        if p["name"] == "bsi:component:filename")
-            component["hashes"] = file_hashes((package_dir / name).read_bytes())
-    bill_file.write_text(json.dumps(with_serial_number(content), indent=2)
-                         + "\n")
-
-
 def main() -> int:
-    if sys.argv[1:2] == ["--rehash"]:
-        parser = argparse.ArgumentParser(
-            description="Rehashes a package's bill for its signed programs")
-        parser.add_argument("--rehash", nargs=2, required=True,
-                            metavar=("BILL", "PACKAGE_DIR"))
-        bill_file, package_dir = parser.parse_args().rehash
-        rehash(Path(bill_file), Path(package_dir))
-        return 0
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--output", required=True)
     parser.add_argument("--name", required=True)

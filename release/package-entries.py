@@ -11,6 +11,10 @@ product <package.zip>
 unpack <package.zip> <folder> <entry>...
     Extracts the package into a new folder, with each file's mode, and
     checks that it holds the given entries and a BUILDINFO.txt.
+rehash <folder>
+    Gives the bill of materials in an unpacked package's folder the hashes
+    of its programs as they are now (signed), and the serial number that
+    follows from them.
 compare <package.zip> <signed.zip> <changed entry>...
     Checks that the signed package holds the same entries in the same order
     with the same times and modes, and that every entry but the changed
@@ -23,6 +27,10 @@ import zipfile
 from pathlib import Path, PurePosixPath
 
 import pefile
+
+# The bill's hashes and serial number, as the build writes them.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "cmake"))
+from bill_of_materials import file_hashes, with_serial_number  # noqa: E402
 
 BUILD_INFO = "BUILDINFO.txt"
 BILL = "sbom.cdx.json"
@@ -100,6 +108,20 @@ def unpack(package: str, folder: str, entries: list) -> int:
     return 0
 
 
+def rehash(folder: str) -> int:
+    root = Path(folder)
+    bill = json.loads((root / BILL).read_text())
+    del bill["serialNumber"]
+    for component in bill["components"]:
+        if component["type"] == "application":
+            name = next(prop["value"] for prop in component["properties"]
+                        if prop["name"] == FILE_NAME)
+            component["hashes"] = file_hashes((root / name).read_bytes())
+    (root / BILL).write_text(json.dumps(with_serial_number(bill), indent=2)
+                             + "\n")
+    return 0
+
+
 def compare(package: str, signed: str, changed: list) -> int:
     before, after = open_package(package), open_package(signed)
     old, new = before.infolist(), after.infolist()
@@ -125,6 +147,8 @@ def main() -> int:
         return product(arguments[0])
     if command == ["unpack"] and len(arguments) >= 2:
         return unpack(arguments[0], arguments[1], arguments[2:])
+    if command == ["rehash"] and len(arguments) == 1:
+        return rehash(arguments[0])
     if command == ["compare"] and len(arguments) >= 2:
         return compare(arguments[0], arguments[1], arguments[2:])
     print(__doc__, file=sys.stderr)

@@ -8,9 +8,10 @@
 # program must be the package's program plus a signature that verifies, and
 # time-stamped where asked; otherwise nothing is written.
 set -euo pipefail
-SCRIPTS=$(cd "$(dirname "$0")" && pwd)
-readonly SCRIPTS
-source "$SCRIPTS/common.sh"
+HERE=$(cd "$(dirname "$0")" && pwd)
+readonly HERE
+# How the developer's scripts install packages with apt.
+source "$HERE/../scripts/common.sh"
 
 readonly USAGE="usage: sign-package.sh [options] <package.zip> <signed.zip>
 The key, one of:
@@ -316,22 +317,21 @@ main() {
   trap clean_up EXIT
   work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/sign-package.XXXXXX")")
   local listed name
-  listed=$("$PYTHON" "$SCRIPTS/package-entries.py" programs "$input") || exit 1
+  listed=$("$PYTHON" "$HERE/package-entries.py" programs "$input") || exit 1
   mapfile -t programs <<<"$listed"
   [ -n "$description" ] ||
-    description=$("$PYTHON" "$SCRIPTS/package-entries.py" product "$input") ||
+    description=$("$PYTHON" "$HERE/package-entries.py" product "$input") ||
     exit 1
-  "$PYTHON" "$SCRIPTS/package-entries.py" unpack "$input" "$work/package" \
+  "$PYTHON" "$HERE/package-entries.py" unpack "$input" "$work/package" \
     "${programs[@]}" || exit 1
   gather_roots
   for name in "${programs[@]}"; do
     sign_program "$name"
   done
-  "$PYTHON" "$SCRIPTS/../cmake/bill-of-materials.py" --rehash \
-    "$work/package/sbom.cdx.json" "$work/package" ||
+  "$PYTHON" "$HERE/package-entries.py" rehash "$work/package" ||
     fail "could not give the bill of materials the signed programs' hashes"
   pack "$work/package" "$work/signed.zip"
-  "$PYTHON" "$SCRIPTS/package-entries.py" compare "$input" "$work/signed.zip" \
+  "$PYTHON" "$HERE/package-entries.py" compare "$input" "$work/signed.zip" \
     "${programs[@]}" sbom.cdx.json || exit 1
   # Written beside its final name and renamed, so that no partial package
   # ever bears it.

@@ -15,7 +15,7 @@ readonly ARCHITECTURES=(x86 x64 arm64)
 readonly CPP_SOURCES=(installer/*.cpp runtime/*.cpp tests/*.cpp demo/device-tool/*.cpp)
 
 # Signs every architecture's package and the vendor example's with
-# scripts/sign-package.sh: a key on a SoftHSM2 token in the build tree,
+# release/sign-package.sh: a key on a SoftHSM2 token in the build tree,
 # time stamps from a local authority, then each other signer and each way
 # signing must fail, and the README's worked example, which signs the
 # vendor example's package (tests/signing_check.py). The signed packages

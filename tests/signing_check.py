@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-"""Signs built packages with scripts/sign-package.sh and checks the result:
+"""Signs built packages with release/sign-package.sh and checks the result:
 every package with a key on a SoftHSM2 token and a time stamp from a local
 authority, then, on the first package, each other signer of the table and
 each way signing must fail. Also runs the README's worked example on the
@@ -33,7 +33,7 @@ from signing_fixture import (SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
                              TimeStampAuthority)
 
 SOURCE_DIR = Path(__file__).resolve().parent.parent
-SIGN_PACKAGE = SOURCE_DIR / "scripts" / "sign-package.sh"
+SIGN_PACKAGE = SOURCE_DIR / "release" / "sign-package.sh"
 BILL = "sbom.cdx.json"
 # A moment when the signing certificates have expired and the CAs have not.
 AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
