@@ -17,8 +17,8 @@ readonly CPP_SOURCES=(installer/*.cpp runtime/*.cpp tests/*.cpp demo/device-tool
 # Signs every architecture's package and the vendor example's with
 # release/sign-package.sh: a key on a SoftHSM2 token in the build tree,
 # time stamps from a local authority, then each other signer and each way
-# signing must fail, and the README's worked example, which signs the
-# vendor example's package (tests/signing_check.py). The signed packages
+# signing must fail, and the worked example of docs/releasing.md, which
+# signs the vendor example's package (tests/signing_check.py). The signed packages
 # land in build/signing/signed/, for check_bills.
 check_signing() {
   echo "== Signing packages"
@@ -30,14 +30,15 @@ check_signing() {
   "$DEBIAN_PYTHON" tests/signing_check.py build/signing "${packages[@]}"
 }
 
-# Runs the README's vendor example, then the suite on its build folder
+# Runs the vendor example of docs/building.md, then the suite on its build folder
 # under Wine, where the default x64 programs must leave its device without
 # a driver, and the package check; the version information must read back
 # as the vendor file has it.
 check_vendor_build() {
-  echo "== A build for a vendor's device, as the README shows"
+  echo "== A build for a vendor's device, as docs/building.md shows"
   local status=0 example
-  example=$("$DEBIAN_PYTHON" -c "$README_BLOCK" "$VENDOR_EXAMPLE_MARKER")
+  example=$("$DEBIAN_PYTHON" -c "$DOCUMENT_BLOCK" docs/building.md \
+    "$VENDOR_EXAMPLE_MARKER")
   rm -rf build/zorq "$VENDOR_BUILD"
   bash -euo pipefail -c "$example" >/dev/null
   "$DEBIAN_PYTHON" -c "$VERSION_INFORMATION" build/zorq/vendor.json \
@@ -65,12 +66,12 @@ for key in expected:
     print(f"{sys.argv[2]}: {key}: {strings.get(key)}")
 if any(strings.get(key) != value for key, value in expected.items()):
     sys.exit("the version information is not what the vendor file declares")'
-# The README's indented block after a marker line, as the signing check
+# A document's indented block after a marker line, as the signing check
 # reads its own example.
-readonly README_BLOCK='import sys
+readonly DOCUMENT_BLOCK='import sys
 sys.path.insert(0, "tests")
-from signing_check import readme_block
-print(readme_block(sys.argv[1]))'
+from signing_check import document_block
+print(document_block(sys.argv[1], sys.argv[2]))'
 
 # Builds the x64 package in a throwaway clone, then changes a tracked file,
 # then commits the change, building and packaging again after each without
@@ -198,6 +199,13 @@ check_wine_ended() {
   fi
   echo "The suite of $1 left no process of its Wine prefix running, and" \
     "removed ${folder:-the folder of its server}"
+}
+
+# The README and docs/ link to what is there, write no release number, and
+# agree with the packaged README.txt.
+check_docs() {
+  echo "== Documentation"
+  "$DEBIAN_PYTHON" tests/docs_check.py .
 }
 
 # Every file of the repository states its licence and copyright.
@@ -415,6 +423,7 @@ run_cppcheck() {
 
 install_prerequisites
 run_reuse_lint
+check_docs
 check_bad_arguments
 check_bad_vendor_files
 echo "== A package index the archive serves damaged"

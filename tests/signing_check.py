@@ -4,8 +4,9 @@
 """Signs built packages with release/sign-package.sh and checks the result:
 every package with a key on a SoftHSM2 token and a time stamp from a local
 authority, then, on the first package, each other signer of the table and
-each way signing must fail. Also runs the README's worked example on the
-last package.
+each way signing must fail. Also runs the worked example of
+docs/releasing.md on the last package, and holds every signed program to
+the size that the README gives.
 
 usage: signing_check.py <work folder> <package.zip>...
    or: signing_check.py command-signer [--change-byte] <p12> <program>
@@ -39,8 +40,11 @@ BILL = "sbom.cdx.json"
 AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
 # Far longer than signing takes, short of a stalled run's hour.
 SIGNING_TIMEOUT = 120
-# The README's worked example: the indented block after this line.
+# The worked example: the indented block after this line.
+EXAMPLE_DOCUMENT = "docs/releasing.md"
 EXAMPLE_MARKER = "<!-- worked example: the suite runs this block -->"
+# What the README says of the signed programs' size, in KiB.
+SIGNED_SIZE_CLAIM = re.compile(r"and a time stamp, each is under (\d+) KiB")
 
 # What a case expects of the signed programs.
 TIME_STAMPED = "verifies, also after the certificate expired"
@@ -196,6 +200,9 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
             raise Failure(f"{name}: without its signature, not the "
                           "package's program")
         data = program.read_bytes()
+        if len(data) >= signed_size_limit():
+            raise Failure(f"{name}: {len(data)} bytes signed, not under the "
+                          f"README's {signed_size_limit() // 1024} KiB")
         if hashes.get(name) != {"SHA-256": hashlib.sha256(data).hexdigest(),
                                 "SHA-512": hashlib.sha512(data).hexdigest()}:
             raise Failure(f"{name}: the bill lacks the signed program's hashes")
@@ -296,23 +303,32 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     return result.stdout.splitlines()[-1]
 
 
-def readme_block(marker: str) -> str:
-    """The README's indented block after a marker line and an empty line,
+def document_block(document: str, marker: str) -> str:
+    """A document's indented block after a marker line and an empty line,
     unindented."""
-    readme = (SOURCE_DIR / "README.md").read_text().splitlines()
+    lines = (SOURCE_DIR / document).read_text().splitlines()
     block = []
-    for line in readme[readme.index(marker) + 2:]:
+    for line in lines[lines.index(marker) + 2:]:
         if line and not line.startswith("    "):
             break
         block.append(line[4:])
     return "\n".join(block)
 
 
+def signed_size_limit() -> int:
+    """In bytes, from the README's words."""
+    readme = " ".join((SOURCE_DIR / "README.md").read_text().split())
+    claim = SIGNED_SIZE_CLAIM.search(readme)
+    if not claim:
+        raise Failure("the README gives no size of the signed programs")
+    return int(claim[1]) * 1024
+
+
 def run_example(package: Path, authority: TimeStampAuthority,
                 fixture: Fixture, work: Path) -> str:
-    """Runs the README's worked example from the source folder, with the
-    package, the time-stamp server and the PIN it expects to be given."""
-    block = readme_block(EXAMPLE_MARKER)
+    """Runs the worked example from the source folder, with the package, the
+    time-stamp server and the PIN it expects to be given."""
+    block = document_block(EXAMPLE_DOCUMENT, EXAMPLE_MARKER)
     shutil.rmtree(SOURCE_DIR / "build" / "release-token", ignore_errors=True)
     # The authority's root stands in for the system's roots, where a real
     # time-stamp authority's is.
@@ -330,8 +346,8 @@ def run_example(package: Path, authority: TimeStampAuthority,
     roots.write_text((SOURCE_DIR / "build/release-token/ca.pem").read_text()
                      + Path(fixture.path("tsa-root.pem")).read_text())
     check_signed_package(package, signed, work, str(roots),
-                         Case("README example", [], TIME_STAMPED))
-    return f"{signed.relative_to(SOURCE_DIR)}: signed as the README shows"
+                         Case("worked example", [], TIME_STAMPED))
+    return f"{signed.relative_to(SOURCE_DIR)}: signed as {EXAMPLE_DOCUMENT} shows"
 
 
 def command_signer(arguments: List[str]) -> int:
@@ -397,10 +413,10 @@ def main() -> int:
                 failures += 1
                 print(f"FAIL {case.name}, {package.name}: {failure}")
         try:
-            print(f"ok   README example: {run_example(packages[-1], authority, fixture, work)}")
+            print(f"ok   worked example: {run_example(packages[-1], authority, fixture, work)}")
         except Failure as failure:
             failures += 1
-            print(f"FAIL README example: {failure}")
+            print(f"FAIL worked example: {failure}")
         problems = pin_seen_by(work, fixture.pin)
         if problems:
             failures += 1
