@@ -49,6 +49,15 @@ def open_package(path: str) -> zipfile.ZipFile:
         raise SystemExit(fail(f"{path}: not a ZIP package ({error})"))
 
 
+def bill_programs(bill: dict) -> list:
+    """Each application of a bill, with its file name, in the bill's order."""
+    return [(component, prop["value"])
+            for component in bill.get("components", [])
+            if component.get("type") == "application"
+            for prop in component.get("properties", [])
+            if prop.get("name") == FILE_NAME]
+
+
 def listed_programs(package: str) -> list:
     """The file names of the bill's applications, in the bill's order."""
     archive = open_package(package)
@@ -57,10 +66,7 @@ def listed_programs(package: str) -> list:
     except (KeyError, ValueError) as error:
         raise SystemExit(fail(f"{package}: no bill of materials that lists "
                               f"its programs ({error})"))
-    names = [prop["value"] for component in bill.get("components", [])
-             if component.get("type") == "application"
-             for prop in component.get("properties", [])
-             if prop.get("name") == FILE_NAME]
+    names = [name for _, name in bill_programs(bill)]
     if not names:
         raise SystemExit(fail(f"{package}: its bill of materials lists no "
                               "program"))
@@ -112,11 +118,8 @@ def rehash(folder: str) -> int:
     root = Path(folder)
     bill = json.loads((root / BILL).read_text())
     del bill["serialNumber"]
-    for component in bill["components"]:
-        if component["type"] == "application":
-            name = next(prop["value"] for prop in component["properties"]
-                        if prop["name"] == FILE_NAME)
-            component["hashes"] = file_hashes((root / name).read_bytes())
+    for component, name in bill_programs(bill):
+        component["hashes"] = file_hashes((root / name).read_bytes())
     (root / BILL).write_text(json.dumps(with_serial_number(bill), indent=2)
                              + "\n")
     return 0

@@ -12,6 +12,7 @@ usage: docs_check.py <source folder>
 
 import re
 import sys
+from functools import lru_cache
 from pathlib import Path
 from typing import List, Set, Tuple
 
@@ -30,6 +31,7 @@ STATUS_LIST = "Exit status and output:"
 CODE_LIST = "Look a failure up by the number:"
 
 
+@lru_cache(maxsize=None)
 def headings(document: Path) -> Set[str]:
     """The anchors of a Markdown file's headings, as GitHub makes them."""
     anchors = set()

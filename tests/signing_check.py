@@ -177,6 +177,7 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
     options = case.options
     crl = options[options.index("--crl-file") + 1] \
         if "--crl-file" in options else None
+    size_limit = signed_size_limit()
     for name in package_programs(package):
         program = work / "program.exe"
         program.write_bytes(signed.read(name))
@@ -200,9 +201,9 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
             raise Failure(f"{name}: without its signature, not the "
                           "package's program")
         data = program.read_bytes()
-        if len(data) >= signed_size_limit():
+        if len(data) >= size_limit:
             raise Failure(f"{name}: {len(data)} bytes signed, not under the "
-                          f"README's {signed_size_limit() // 1024} KiB")
+                          f"README's {size_limit // 1024} KiB")
         if hashes.get(name) != {"SHA-256": hashlib.sha256(data).hexdigest(),
                                 "SHA-512": hashlib.sha512(data).hexdigest()}:
             raise Failure(f"{name}: the bill lacks the signed program's hashes")
