@@ -98,7 +98,7 @@ set(INSTALLER_BUILD_INFO ${CMAKE_BINARY_DIR}/BUILDINFO.txt)
 file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt.in
   "install ${PROJECT_VERSION} for windows-${INSTALLER_ARCHITECTURE}\n"
   "source commit: @SOURCE_COMMIT@\n"
-  "programs' version: ${INSTALLER_PROGRAM_VERSION}\n"
+  "programs' and package's version: ${INSTALLER_VERSION}\n"
   "SOURCE_DATE_EPOCH: @SOURCE_DATE_EPOCH@\n"
   "built on: ${debian_release}; a rebuild needs the same release\n"
   "toolchain (Debian ${INSTALLER_DEBIAN_CODENAME} packages):\n${toolchain}"
@@ -108,12 +108,21 @@ file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt.in
 # information, the package's name, and each build.
 string(CONCAT builds_text "version information: company \"${INSTALLER_COMPANY}\", "
   "copyright \"${INSTALLER_COPYRIGHT}\", product \"${INSTALLER_PRODUCT_NAME}\"\n"
-  "package name: ${INSTALLER_PACKAGE_NAME}\nbuilds (folder, hardware ID, "
-  "description):\n")
+  "package name: ${INSTALLER_PACKAGE_NAME}\nbuilds (folder, hardware IDs, "
+  "staging, description):\n")
 foreach(index RANGE ${last_build})
   read_installer_build(${index})
-  string(APPEND builds_text "  ${build_folder}, ${build_hardware_id}, "
-    "${build_description}\n")
+  string(APPEND builds_text "  ${build_folder},")
+  foreach(id_index RANGE ${build_last_id})
+    installer_build_id(id ${index} ${id_index})
+    string(APPEND builds_text " ${id}")
+  endforeach()
+  if(build_stage)
+    string(APPEND builds_text ", stages the driver package")
+  else()
+    string(APPEND builds_text ", no staging")
+  endif()
+  string(APPEND builds_text ", ${build_description}\n")
 endforeach()
 file(WRITE ${CMAKE_BINARY_DIR}/BUILDINFO.txt.in.builds "${builds_text}")
 file(WRITE ${CMAKE_BINARY_DIR}/toolchain.txt "${toolchain_packages}")

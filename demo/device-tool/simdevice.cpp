@@ -2,8 +2,12 @@
 // SPDX-License-Identifier: MIT
 // simdevice: registers simulated root-enumerated Plug and Play devices and
 // shows which driver they are bound to.
-//   simdevice add <hardware-id>    register a device that reports the ID
-//   simdevice show <hardware-id>   list the devices that report the ID
+//   simdevice add <hardware-id>     register a device that reports the ID
+//   simdevice arrive <hardware-id>  register one and install its driver as
+//                                   Plug and Play does when a device
+//                                   arrives: the best of the drivers that
+//                                   the system's INF folder has for it
+//   simdevice show <hardware-id>    list the devices that report the ID
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -19,7 +23,7 @@ const char kDeviceName[] = "ZORQSIM";
 const DWORD kPropertySize = 1024;
 
 int print_usage() {
-  fprintf(stderr, "usage: simdevice add|show <hardware-id>\n");
+  fprintf(stderr, "usage: simdevice add|arrive|show <hardware-id>\n");
   return 2;
 }
 
@@ -29,7 +33,25 @@ int print_failure(const char *operation) {
   return 1;
 }
 
-int add_device(const char *hardware_id) {
+// Installs the best driver that the system's INF folder has for the device,
+// as Plug and Play does for a device that arrives.
+int install_from_system_infs(HDEVINFO devices, SP_DEVINFO_DATA *device) {
+  if (!SetupDiBuildDriverInfoList(devices, device, SPDIT_COMPATDRIVER)) {
+    return print_failure("SetupDiBuildDriverInfoList");
+  }
+  if (!SetupDiSelectBestCompatDrv(devices, device)) {
+    return print_failure("SetupDiSelectBestCompatDrv");
+  }
+  if (!SetupDiInstallDevice(devices, device)) {
+    return print_failure("SetupDiInstallDevice");
+  }
+  printf("installed the best driver of the system's INF folder\n");
+  return 0;
+}
+
+// Registers a device that reports the hardware ID, and with arrive installs
+// its driver as Plug and Play does.
+int add_device(const char *hardware_id, bool arrive) {
   // The hardware ID property is a list of strings ended by an empty one.
   char id_list[kPropertySize] = {};
   const size_t id_length = strlen(hardware_id);
@@ -61,6 +83,9 @@ int add_device(const char *hardware_id) {
     SetupDiGetDeviceInstanceIdA(devices, &device, instance, sizeof instance,
                                 nullptr);
     printf("registered %s with hardware ID %s\n", instance, hardware_id);
+    if (arrive) {
+      status = install_from_system_infs(devices, &device);
+    }
   }
   SetupDiDestroyDeviceInfoList(devices);
   return status;
@@ -127,8 +152,8 @@ int main(int argc, char *argv[]) {
   if (argc != 3) {
     return print_usage();
   }
-  if (strcmp(argv[1], "add") == 0) {
-    return add_device(argv[2]);
+  if (strcmp(argv[1], "add") == 0 || strcmp(argv[1], "arrive") == 0) {
+    return add_device(argv[2], strcmp(argv[1], "arrive") == 0);
   }
   if (strcmp(argv[1], "show") == 0) {
     return show_devices(argv[2]);

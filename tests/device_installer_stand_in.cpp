@@ -1,19 +1,26 @@
 // SPDX-FileCopyrightText: 2026 The install authors
 // SPDX-License-Identifier: MIT
-// A stand-in for the platform's newdev.dll. It records where it was loaded from
-// and the arguments of each UpdateDriverForPlugAndPlayDevices call, its
-// strings in UTF-8, and answers with an outcome the test scripts through the
-// environment:
-//   NEWDEV_STAND_IN_OUTCOME  "success" (the default), "restart", or
-//                            "failure:<code>" (code in C notation, e.g. 0x5)
-//   NEWDEV_STAND_IN_RECORD   file to write the received arguments to
-//   NEWDEV_STAND_IN_LOADS    file to add a line to, with this copy's path,
-//                            whenever a copy is loaded; copies of it under
-//                            other libraries' names show whether those were
-//                            loaded from where they lie
-// Both entry points are exported, as by the system's library; the record
-// names the one called, and the narrow one's strings are read in the ANSI
-// code page, as the system reads them.
+// A stand-in for the platform's device installer libraries, newdev.dll and
+// setupapi.dll, whose names copies of it take. It records where it was
+// loaded from and the arguments of each UpdateDriverForPlugAndPlayDevices
+// and SetupCopyOEMInf call, its strings in UTF-8, one call after another,
+// and answers with outcomes the test scripts through the environment:
+//   NEWDEV_STAND_IN_OUTCOME    the updates' answers: entries separated by
+//                              spaces, each "<hardware ID>=<outcome>" for the
+//                              calls with that ID, or a bare "<outcome>" for
+//                              the others; an outcome is "success" (the
+//                              default), "restart", or "failure:<code>" (code
+//                              in C notation, e.g. 0x5)
+//   SETUPAPI_STAND_IN_OUTCOME  the staging's answer: "success" (the default)
+//                              or "failure:<code>"
+//   NEWDEV_STAND_IN_RECORD     file to add the received arguments to
+//   NEWDEV_STAND_IN_LOADS      file to add a line to, with this copy's path,
+//                              whenever a copy is loaded; copies of it under
+//                              other libraries' names show whether those were
+//                              loaded from where they lie
+// Both update entry points are exported, as by the system's library; the
+// record names the one called, and the narrow one's strings are read in the
+// ANSI code page, as the system reads them.
 #include <windows.h>
 
 #include <stdio.h>
@@ -68,22 +75,38 @@ Utf8 from_ansi(const char *ansi) {
   return from_wide(wide);
 }
 
-void record_call(const char *function, HWND parent, const Utf8 &hardware_id,
-                 const Utf8 &inf_path, DWORD flags,
-                 const BOOL *restart_needed) {
+// The record, opened to add a call to, which starts with the library this
+// copy was loaded from and the function called; null where none is asked
+// for.
+FILE *open_record(const char *function) {
   char record_path[kVariableSize];
   if (!read_variable("NEWDEV_STAND_IN_RECORD", record_path)) {
-    return;
+    return nullptr;
   }
-  FILE *record = fopen(record_path, "wb");
+  FILE *record = fopen(record_path, "ab");
   if (record == nullptr) {
-    return;
+    return nullptr;
   }
   char library[kUtf8Size];
   library_path(library);
   fprintf(record, "library=%s\n", library);
   fprintf(record, "function=%s\n", function);
-  fprintf(record, "parent=%s\n", parent == nullptr ? "null" : "set");
+  return record;
+}
+
+// How a pointer argument was given: "null", or "set" with no more said.
+const char *given(const void *pointer) {
+  return pointer == nullptr ? "null" : "set";
+}
+
+void record_update(const char *function, HWND parent, const Utf8 &hardware_id,
+                   const Utf8 &inf_path, DWORD flags,
+                   const BOOL *restart_needed) {
+  FILE *record = open_record(function);
+  if (record == nullptr) {
+    return;
+  }
+  fprintf(record, "parent=%s\n", given(parent));
   fprintf(record, "hardware_id=%s\n", hardware_id.text);
   fprintf(record, "inf_path=%s\n", inf_path.text);
   fprintf(record, "flags=%lu\n", flags);
@@ -116,10 +139,33 @@ void record_load() {
   CloseHandle(loads);
 }
 
-// Answers as NEWDEV_STAND_IN_OUTCOME says.
-BOOL scripted_outcome(BOOL *restart_needed) {
-  char outcome[kVariableSize] = "success";
-  read_variable("NEWDEV_STAND_IN_OUTCOME", outcome);
+// The outcome for hardware_id among NEWDEV_STAND_IN_OUTCOME's entries,
+// into outcome; "success" where none is given.
+void update_outcome(const char *hardware_id, char (&outcome)[kVariableSize]) {
+  char entries[kVariableSize];
+  lstrcpynA(outcome, "success", kVariableSize);
+  if (!read_variable("NEWDEV_STAND_IN_OUTCOME", entries)) {
+    return;
+  }
+  char *next = nullptr;
+  for (char *entry = strtok_s(entries, " ", &next); entry != nullptr;
+       entry = strtok_s(nullptr, " ", &next)) {
+    // An ID may hold '=', an outcome never does.
+    char *separator = strrchr(entry, '=');
+    if (separator == nullptr) {
+      lstrcpynA(outcome, entry, kVariableSize);
+    } else {
+      *separator = '\0';
+      if (strcmp(entry, hardware_id) == 0) {
+        lstrcpynA(outcome, separator + 1, kVariableSize);
+        return;
+      }
+    }
+  }
+}
+
+// Answers as the outcome says.
+BOOL answer(const char *outcome, BOOL *restart_needed) {
   const char kFailurePrefix[] = "failure:";
   if (strncmp(outcome, kFailurePrefix, sizeof kFailurePrefix - 1) == 0) {
     const DWORD code = strtoul(outcome + sizeof kFailurePrefix - 1, nullptr, 0);
@@ -132,11 +178,13 @@ BOOL scripted_outcome(BOOL *restart_needed) {
   return TRUE;
 }
 
-// Either entry point: records the call, then answers as scripted.
+// Either update entry point: records the call, then answers as scripted.
 BOOL update_driver(const char *function, HWND parent, const Utf8 &hardware_id,
                    const Utf8 &inf_path, DWORD flags, BOOL *restart_needed) {
-  record_call(function, parent, hardware_id, inf_path, flags, restart_needed);
-  return scripted_outcome(restart_needed);
+  record_update(function, parent, hardware_id, inf_path, flags, restart_needed);
+  char outcome[kVariableSize];
+  update_outcome(hardware_id.text, outcome);
+  return answer(outcome, restart_needed);
 }
 
 } // namespace
@@ -164,4 +212,25 @@ extern "C" __declspec(dllexport) BOOL WINAPI
   return update_driver("UpdateDriverForPlugAndPlayDevicesA", parent,
                        from_ansi(hardware_id), from_ansi(inf_path), flags,
                        restart_needed);
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI
+    SetupCopyOEMInfW(const wchar_t *inf_path, const wchar_t *media_location,
+                     DWORD media_type, DWORD style, wchar_t *destination,
+                     DWORD destination_size, DWORD *required_size,
+                     wchar_t **destination_name) {
+  FILE *record = open_record("SetupCopyOEMInfW");
+  if (record != nullptr) {
+    fprintf(record, "inf_path=%s\n", from_wide(inf_path).text);
+    fprintf(record, "media_location=%s\n", given(media_location));
+    fprintf(record, "media_type=%lu\nstyle=%lu\n", media_type, style);
+    fprintf(record, "destination=%s\ndestination_size=%lu\n",
+            given(destination), destination_size);
+    fprintf(record, "required_size=%s\ndestination_name=%s\n",
+            given(required_size), given(destination_name));
+    fclose(record);
+  }
+  char outcome[kVariableSize] = "success";
+  read_variable("SETUPAPI_STAND_IN_OUTCOME", outcome);
+  return answer(outcome, nullptr);
 }
