@@ -6,8 +6,9 @@ standard-output bytes, the exit status and the arguments of the driver update.
 
 Each case lays out files in a fresh folder of a throwaway Wine prefix, runs a
 deliverable there and compares what it printed with what the table expects.
-The update goes either to the stand-in newdev.dll, which records its
-arguments and answers as scripted, or to Wine's own device installer.
+The update and the staging go either to the stand-in, copied over the
+system's newdev.dll and setupapi.dll, which records their arguments and
+answers as scripted, or to Wine's own device installer.
 """
 
 import argparse
@@ -37,9 +38,17 @@ USAGE = b"usage: install <INF_File>\r\n"
 NOT_FOUND = b"  File not found.\r\n" + USAGE
 RESTART = b"(Reboot Required)\r\n"
 UPDATE_FAILED = b"UpdateDriverForPlugAndPlayDevices FAILURE: "
+STAGING_FAILED = b"SetupCopyOEMInf FAILURE: "
+STAGED_TEXT = b"(Driver staged: Windows installs it when the device is connected)"
+STAGED = STAGED_TEXT + b"\r\n"
+# The device installer's answers that are no failure of their own.
+NO_DEVICE = "failure:0xE000020B"  # ERROR_NO_SUCH_DEVINST
+NO_MORE_ITEMS = "failure:259"  # ERROR_NO_MORE_ITEMS
 # Wine's message texts end in CR LF; text mode puts a CR before each LF.
 ACCESS_DENIED_TEXT = b"Access denied.\r\r\n\r\n"
 INSUFFICIENT_BUFFER_TEXT = b"Insufficient buffer.\r\r\n\r\n"
+INVALID_NAME_TEXT = b"Invalid name.\r\r\n\r\n"
+NO_MORE_ITEMS_TEXT = b"No more data available.\r\r\n\r\n"
 # Wine's text for ERROR_ACCESS_DENIED in three languages, and the ANSI code
 # page of each locale.
 ACCESS_DENIED_IN = [
@@ -52,6 +61,9 @@ BAD_FORMAT_TEXT = b"(0x000000c1)\r\n"
 # The system's device installer library, as programs of either architecture
 # see it (Wine maps 32-bit programs' system32 to syswow64).
 SYSTEM_NEWDEV = b"C:\\windows\\system32\\newdev.dll"
+SYSTEM_SETUPAPI = b"C:\\windows\\system32\\setupapi.dll"
+# The stand-in's libraries: native, from the system directory.
+STAND_IN_OVERRIDES = "newdev=n;setupapi=n"
 PROGRAM = "install.exe"  # each build's program, in its own folder
 
 # What each deliverable may need from a bare Windows, and its size limit.
@@ -119,6 +131,11 @@ class Layout:
     program: str  # the program's full path
 
 
+# The device installer calls a case reaches: none; the staging alone, where
+# the build stages; or the staging, where the build stages, and an update
+# for each of the build's hardware IDs.
+NO_CALLS, STAGING_ONLY, UPDATES = "none", "staging", "update"
+
 # Arguments and files can depend on where the case's program lies.
 PerLayout = Union[List[str], Callable[[Layout], List[str]]]
 
@@ -133,13 +150,16 @@ class Case:
     outcome: str = "success"
     stdout: bytes = b""
     status: int = 0
-    updated: bool = True  # whether the update is called, with dir + argument
+    calls: str = "update"  # the device installer calls the case reaches
     lang: str = "C.UTF-8"
     on_console: bool = False  # run from a terminal; stdout: what it shows
     on_own_drive: bool = False  # the case's folder is the root of drive R:
-    dll_overrides: str = "newdev=n"  # the stand-in, from the system directory
-    planted: bool = False  # a stand-in newdev.dll lies beside the program
-    unloadable_system_library: bool = False
+    dll_overrides: str = STAND_IN_OVERRIDES
+    planted: bool = False  # stand-ins lie beside the program under both names
+    unloadable_system_library: str = ""  # "newdev.dll" or "setupapi.dll"
+    staging_outcome: str = "success"
+    # What a staging build gives instead: (stdout, status, calls).
+    when_staged: Optional[Tuple[bytes, int, str]] = None
     # The Wine paths, (architecture, loader kind), that cannot run the case.
     cannot_run_on: Tuple[Tuple[str, str], ...] = ()
     why_not: str = ""
@@ -175,13 +195,13 @@ LEADS = [("", ""), (", led by a character outside the BMP", "😀")]
 
 CASES = [
     # Exit statuses.
-    Case("no argument", [], stdout=USAGE, status=2, updated=False),
+    Case("no argument", [], stdout=USAGE, status=2, calls=NO_CALLS),
     Case("two arguments", ["port.inf", "x"], ["Setup/port.inf"],
-         stdout=USAGE, status=2, updated=False),
+         stdout=USAGE, status=2, calls=NO_CALLS),
     Case("three arguments", ["port.inf", "x", "y"], ["Setup/port.inf"],
-         stdout=USAGE, status=2, updated=False),
+         stdout=USAGE, status=2, calls=NO_CALLS),
     Case("INF not found", ["absent.inf"], ["Setup/port.inf"],
-         stdout=NOT_FOUND, status=2, updated=False),
+         stdout=NOT_FOUND, status=2, calls=NO_CALLS),
     Case("updated", ["port.inf"], ["Setup/port.inf"]),
     Case("updated, restart needed", ["port.inf"], ["Setup/port.inf"],
          outcome="restart", stdout=RESTART, status=1),
@@ -189,8 +209,9 @@ CASES = [
          outcome="failure:5", stdout=UPDATE_FAILED + ACCESS_DENIED_TEXT,
          status=2),
     Case("update fails, no system text", ["port.inf"], ["Setup/port.inf"],
-         outcome="failure:0xE000020B",
-         stdout=UPDATE_FAILED + b"(0xe000020b)\r\n", status=2),
+         outcome=NO_DEVICE,
+         stdout=UPDATE_FAILED + b"(0xe000020b)\r\n", status=2,
+         when_staged=(STAGED, 0, UPDATES)),
     # A console shows the system text in its own script; a pipe gets it in
     # the ANSI code page. The text's own line break and the line's make two.
     *[Case(f"update fails, {lang} text, on a console", ["port.inf"],
@@ -204,25 +225,26 @@ CASES = [
            status=2)
       for lang, text, page in ACCESS_DENIED_IN],
     Case("update fails, no system text, on a console", ["port.inf"],
-         ["Setup/port.inf"], outcome="failure:0xE000020B", on_console=True,
-         stdout=UPDATE_FAILED + b"(0xe000020b)\n", status=2),
+         ["Setup/port.inf"], outcome=NO_DEVICE, on_console=True,
+         stdout=UPDATE_FAILED + b"(0xe000020b)\n", status=2,
+         when_staged=(STAGED_TEXT + b"\n", 0, UPDATES)),
     # Resolving the name against the program's directory.
     Case("INF only in the working directory", ["port.inf"], ["work/port.inf"],
-         stdout=NOT_FOUND, status=2, updated=False),
+         stdout=NOT_FOUND, status=2, calls=NO_CALLS),
     Case("sub-directory", ["drivers\\port.inf"], ["Setup/drivers/port.inf"]),
     Case("parent step", ["..\\port.inf"], ["port.inf", "Setup/"]),
     Case("leading separator is appended", ["\\port.inf"], ["Setup/port.inf"]),
     Case("absolute argument is appended", lambda l: [l.root + "\\port.inf"],
-         ["port.inf", "Setup/"], stdout=NOT_FOUND, status=2, updated=False),
+         ["port.inf", "Setup/"], stdout=NOT_FOUND, status=2, calls=NO_CALLS),
     Case("wildcard", ["*.inf"], ["Setup/port.inf"]),
     Case("directory name", ["drivers"], ["Setup/drivers/"]),
     Case("name with spaces", ["my port.inf"], ["Setup/my port.inf"]),
     Case("empty argument", [""], ["Setup/port.inf"],
-         stdout=NOT_FOUND, status=2, updated=False),
+         stdout=NOT_FOUND, status=2, calls=NO_CALLS),
     Case("program at the root of a drive", ["port.inf"], ["port.inf"],
          program="install.exe", on_own_drive=True),
     Case("started under another name, usage", [], program="Setup/setup.exe",
-         stdout=USAGE, status=2, updated=False),
+         stdout=USAGE, status=2, calls=NO_CALLS),
     Case("started under another name", ["port.inf"], ["Setup/port.inf"],
          program="Setup/setup.exe"),
     # Characters in the program's name that a scan for the last separator
@@ -240,12 +262,12 @@ CASES = [
     *[Case(f"one UTF-16 unit more{lead_name}", lambda l, lead=lead:
            [fits(l, 1, lead)],
            lambda l, lead=lead: ["Setup/" + fits(l, 1, lead)],
-           stdout=NOT_FOUND, status=2, updated=False)
+           stdout=NOT_FOUND, status=2, calls=NO_CALLS)
       for lead_name, lead in LEADS],
     Case("program path longer than MAX_PATH", ["port.inf"],
          [DEEP_DIRS + "/port.inf"], program=DEEP_DIRS + "/install.exe",
          stdout=b"GetModuleFileName FAILURE: " + INSUFFICIENT_BUFFER_TEXT,
-         status=2, updated=False,
+         status=2, calls=NO_CALLS,
          cannot_run_on=(("x86", "emulated"),),
          why_not="the Wine loader started first is of the other bitness and "
          "hands the program to start.exe, which starts none from a path this "
@@ -260,24 +282,64 @@ CASES = [
       for page, lang in CODE_PAGES],
     *[Case(f"INF named in any language is absent, {page}", [WORLD_INF],
            ["Setup/" + WILDCARD_MATCH], lang=lang,
-           stdout=NOT_FOUND, status=2, updated=False)
+           stdout=NOT_FOUND, status=2, calls=NO_CALLS)
       for page, lang in CODE_PAGES],
     Case("fullwidth look-alike of an existing name", ["ｐｏｒｔ.inf"],
-         ["Setup/port.inf"], stdout=NOT_FOUND, status=2, updated=False),
+         ["Setup/port.inf"], stdout=NOT_FOUND, status=2, calls=NO_CALLS),
     Case("yen sign is no separator, code page 932", ["..¥port.inf"],
          ["Setup/port.inf"], program="Setup/sub/install.exe",
-         lang="ja_JP.UTF-8", stdout=NOT_FOUND, status=2, updated=False),
+         lang="ja_JP.UTF-8", stdout=NOT_FOUND, status=2, calls=NO_CALLS),
     # In code page 932, "ソ" is 0x83 0x5C: its trail byte is no separator.
     Case("double-byte character with trail byte 0x5C", ["port.inf"],
          ["ソ/port.inf"], program="ソ/ソ.exe", lang="ja_JP.UTF-8"),
     # The device installer comes from the system directory only. Native
     # first, as Windows searches: a planted copy would win if it were looked
     # for beside the program.
-    Case("newdev.dll planted beside the program", ["port.inf"],
-         ["Setup/port.inf"], dll_overrides="newdev=n,b", planted=True),
+    Case("newdev.dll and setupapi.dll planted beside the program",
+         ["port.inf"], ["Setup/port.inf"],
+         dll_overrides="newdev=n,b;setupapi=n,b", planted=True),
     Case("system newdev.dll cannot be loaded", ["port.inf"], ["Setup/port.inf"],
-         unloadable_system_library=True,
-         stdout=UPDATE_FAILED + BAD_FORMAT_TEXT, status=2, updated=False),
+         unloadable_system_library="newdev.dll",
+         stdout=UPDATE_FAILED + BAD_FORMAT_TEXT, status=2, calls=STAGING_ONLY),
+    Case("system setupapi.dll cannot be loaded", ["port.inf"],
+         ["Setup/port.inf"], unloadable_system_library="setupapi.dll",
+         when_staged=(STAGING_FAILED + BAD_FORMAT_TEXT, 2, NO_CALLS)),
+    # Staging fails: nothing is updated.
+    Case("staging fails", ["port.inf"], ["Setup/port.inf"],
+         staging_outcome="failure:5",
+         when_staged=(STAGING_FAILED + ACCESS_DENIED_TEXT, 2, STAGING_ONLY)),
+]
+
+
+@dataclass
+class Combination:
+    """The update calls' answers for the first of a build's hardware IDs;
+    the IDs after them find no device, the weakest answer."""
+    name: str
+    outcomes: Tuple[str, ...]
+    stdout: bytes
+    status: int
+    staged: Optional[Tuple[bytes, int]] = None  # a staging build's instead
+
+
+# How the answers of a build's update calls combine, on every build that
+# declares as many IDs as a row gives.
+COMBINATIONS = [
+    Combination("the first failure other than no device decides",
+                ("restart", "failure:5", "failure:0xE000022F"),
+                UPDATE_FAILED + ACCESS_DENIED_TEXT, 2),
+    Combination("a failure before a success and after another",
+                ("failure:0xE000022F", "success", "failure:5"),
+                UPDATE_FAILED + b"(0xe000022f)\r\n", 2),
+    Combination("a success outweighs no device and 259",
+                (NO_DEVICE, "success", NO_MORE_ITEMS), b"", 0),
+    Combination("a restart that any update asks for",
+                ("success", NO_DEVICE, "restart"), RESTART, 1),
+    Combination("259 outweighs no device",
+                (NO_DEVICE, NO_MORE_ITEMS, NO_DEVICE),
+                UPDATE_FAILED + NO_MORE_ITEMS_TEXT, 2),
+    Combination("no device for any ID", (NO_DEVICE, NO_DEVICE, NO_DEVICE),
+                UPDATE_FAILED + b"(0xe000020b)\r\n", 2, staged=(STAGED, 0)),
 ]
 
 
@@ -499,6 +561,7 @@ class Suite:
         self.simdevice = str(build_dir / "demo" / "simdevice.exe")
         self.wine = wine
         self.system_newdev = wine.system_dir(arch) / "newdev.dll"
+        self.system_setupapi = wine.system_dir(arch) / "setupapi.dll"
         self.passed = 0
         self.failed = 0
         self.skipped = 0
@@ -537,39 +600,89 @@ class Suite:
         folder = self.new_case_folder()
         layout = self.lay_out(deliverable, case, folder)
         args = case.args(layout) if callable(case.args) else case.args
+        stdout, status, calls = case.stdout, case.status, case.calls
+        if self.builds[deliverable]["stage"] and case.when_staged:
+            stdout, status, calls = case.when_staged
 
         environment = {
             "LANG": case.lang,
             "WINEDLLOVERRIDES": case.dll_overrides,
             "NEWDEV_STAND_IN_OUTCOME": case.outcome,
+            "SETUPAPI_STAND_IN_OUTCOME": case.staging_outcome,
             "NEWDEV_STAND_IN_RECORD": layout.root + "\\record.txt",
         }
-        record = folder / "record.txt"
-        system_library = (self.unloadable_system_newdev()
+        system_library = (self.unloadable(case.unloadable_system_library)
                           if case.unloadable_system_library
                           else contextlib.nullcontext())
         with system_library:
             result = self.wine.run(layout.program, args, folder / case.cwd,
                                    environment, case.on_console)
 
-        problems = compare_output(result, case.stdout, case.status)
-        if case.updated:
-            expected = self.expected_record(deliverable, layout, args)
-            actual = record.read_bytes() if record.exists() else b"(not called)"
-            if actual != expected:
-                problems.append(f"update got {actual!r}, expected {expected!r}")
-        elif record.exists():
-            problems.append(f"update was called: {record.read_bytes()!r}")
+        problems = compare_output(result, stdout, status)
+        problems += self.compare_record(
+            folder, self.expected_record(deliverable, layout, args, calls))
         self.check(f"{deliverable}: {case.name}", problems, result)
 
+    def run_combinations(self, deliverable: str) -> None:
+        """The combination of the update calls' answers, for a build with
+        several hardware IDs; each ID gets its call, in declared order."""
+        ids = self.builds[deliverable]["hardware_ids"]
+        staging = self.builds[deliverable]["stage"]
+        for row in COMBINATIONS:
+            if len(ids) < len(row.outcomes):
+                continue
+            folder = self.new_case_folder()
+            case = Case(row.name, ["port.inf"], ["Setup/port.inf"])
+            layout = self.lay_out(deliverable, case, folder)
+            answers = [f"{hardware_id}={outcome}" for hardware_id, outcome
+                       in zip(ids, row.outcomes)]
+            environment = {
+                "WINEDLLOVERRIDES": STAND_IN_OVERRIDES,
+                "NEWDEV_STAND_IN_OUTCOME": " ".join(answers + [NO_DEVICE]),
+                "NEWDEV_STAND_IN_RECORD": layout.root + "\\record.txt",
+            }
+            result = self.wine.run(layout.program, case.args,
+                                   folder / case.cwd, environment)
+            stdout, status = (row.staged if staging and row.staged
+                              else (row.stdout, row.status))
+            problems = compare_output(result, stdout, status)
+            problems += self.compare_record(folder, self.expected_record(
+                deliverable, layout, case.args, UPDATES))
+            self.check(f"{deliverable}: answers {', '.join(row.outcomes)}: "
+                       f"{row.name}", problems, result)
+
+    @staticmethod
+    def compare_record(folder: Path, expected: bytes) -> List[str]:
+        """The calls the stand-in recorded in the case's folder, against
+        the expected ones."""
+        record = folder / "record.txt"
+        actual = record.read_bytes() if record.exists() else b""
+        if actual != expected:
+            return [f"calls {actual!r}, expected {expected!r}"]
+        return []
+
     @contextlib.contextmanager
-    def unloadable_system_newdev(self):
-        """Replaces the system's newdev.dll with a file that cannot load."""
-        self.system_newdev.write_bytes(b"MZ this is no library")
+    def unloadable(self, library: str):
+        """Replaces one of the system's libraries, which the stand-in is,
+        with a file that cannot load."""
+        system_library = self.wine.system_dir(self.arch) / library
+        system_library.write_bytes(b"MZ this is no library")
         try:
             yield
         finally:
-            shutil.copy(self.stand_in, self.system_newdev)
+            shutil.copy(self.stand_in, system_library)
+
+    @contextlib.contextmanager
+    def stand_in_setupapi(self):
+        """The stand-in as the system's setupapi.dll, and Wine's own back
+        afterwards, which its device installer and services use."""
+        backup = self.system_setupapi.with_name("setupapi.dll.wine")
+        shutil.copy(self.system_setupapi, backup)
+        shutil.copy(self.stand_in, self.system_setupapi)
+        try:
+            yield
+        finally:
+            shutil.move(backup, self.system_setupapi)
 
     def lay_out(self, deliverable: str, case: Case, folder: Path) -> Layout:
         """Puts the program and the case's files into the case's folder."""
@@ -596,22 +709,38 @@ class Suite:
         executable.parent.mkdir(parents=True, exist_ok=True)
         shutil.copy(self.build_dir / deliverable / PROGRAM, executable)
         if case.planted:
-            shutil.copy(self.stand_in, executable.parent / "newdev.dll")
+            for library in ("newdev.dll", "setupapi.dll"):
+                shutil.copy(self.stand_in, executable.parent / library)
         return layout
 
     def expected_record(self, deliverable: str, layout: Layout,
-                        args: List[str]) -> bytes:
-        """The update call: the system's library, its UTF-16 entry point, no
-        parent window, the build's ID, the program's directory with the
-        argument appended, flags 0, and a restart flag that is FALSE at the
+                        args: List[str], calls: str) -> bytes:
+        """The device installer calls a case reaches, each from the system's
+        library and with its UTF-16 entry point, on the program's directory
+        with the argument appended. The staging: no media location, the
+        media type of a path, no copy style and nothing asked back. Then an
+        update for each of the build's hardware IDs in declared order: no
+        parent window, flags 0, and a restart flag that is FALSE at the
         call. The stand-in records strings in UTF-8."""
+        if calls == NO_CALLS:
+            return b""
         inf_path = (layout.program_dir + args[0]).encode()
-        return (b"library=" + SYSTEM_NEWDEV
+        build = self.builds[deliverable]
+        record = b""
+        if build["stage"]:
+            record += (b"library=" + SYSTEM_SETUPAPI
+                       + b"\nfunction=SetupCopyOEMInfW\ninf_path=" + inf_path
+                       + b"\nmedia_location=null\nmedia_type=1\nstyle=0"
+                       + b"\ndestination=null\ndestination_size=0"
+                       + b"\nrequired_size=null\ndestination_name=null\n")
+        if calls == UPDATES:
+            record += b"".join(
+                b"library=" + SYSTEM_NEWDEV
                 + b"\nfunction=UpdateDriverForPlugAndPlayDevicesW"
-                + b"\nparent=null\nhardware_id="
-                + self.builds[deliverable]["hardware_id"].encode()
-                + b"\ninf_path=" + inf_path
-                + b"\nflags=0\nrestart_flag=0\n")
+                + b"\nparent=null\nhardware_id=" + hardware_id.encode()
+                + b"\ninf_path=" + inf_path + b"\nflags=0\nrestart_flag=0\n"
+                for hardware_id in build["hardware_ids"])
+        return record
 
     def check_deliverable(self, deliverable: str) -> None:
         """What a shipped program must be, read from the built file."""
@@ -696,7 +825,7 @@ class Suite:
                     folder / case.folder / PROGRAM)
         for library in case.planted:
             shutil.copy(self.stand_in, folder / case.folder / library)
-        hardware_id = self.builds[deliverable]["hardware_id"]
+        hardware_id = self.builds[deliverable]["hardware_ids"][0]
         overrides = ";".join(["newdev=b"] + [
             library.removesuffix(".dll") + "=n,b" for library in case.planted])
         loads = folder / "loads.txt"
@@ -736,12 +865,119 @@ class Suite:
 
     def other_programs(self, deliverable: str) -> List[Path]:
         """The programs, of this build folder and of the other ones given,
-        built for another hardware ID than the deliverable."""
-        hardware_id = self.builds[deliverable]["hardware_id"].upper()
+        built for none of the deliverable's hardware IDs."""
+        ids = upper_ids(self.builds[deliverable])
         return [build_dir / build["folder"] / PROGRAM
                 for build_dir in [self.build_dir] + self.other_build_dirs
                 for build in read_deliverables(build_dir)["builds"]
-                if build["hardware_id"].upper() != hardware_id]
+                if not ids & upper_ids(build)]
+
+    def package_case(self, deliverable: str) -> Tuple[Path, Path, str]:
+        """A new case folder, and in it the build's sample driver package
+        with its program: (case folder, package folder, the INF's name)."""
+        folder = self.new_case_folder()
+        package = self.build_dir / "demo" / "packages" / deliverable
+        shutil.copytree(package, folder / "Package")
+        shutil.copy(self.build_dir / deliverable / PROGRAM,
+                    folder / "Package" / PROGRAM)
+        return folder, folder / "Package", next(package.glob("*.inf")).name
+
+    def run_in_package(self, folder: Path, args: List[str]
+                       ) -> subprocess.CompletedProcess:
+        program = f"C:\\t\\{folder.name}\\Package\\{PROGRAM}"
+        return self.wine.run(program, args, folder, {"LANG": "C.UTF-8"})
+
+    def device_drivers(self, hardware_id: str, folder: Path) -> List[bytes]:
+        """The driver of each device that reports the ID, as simdevice shows
+        it: b"none" for a device without one."""
+        shown = self.wine.run(self.simdevice, ["show", hardware_id], folder,
+                              {})
+        return re.findall(rb"driver: (\S+)", shown.stdout)
+
+    def staged_copies(self, inf: Path) -> int:
+        """How many INFs of the system's INF folder are the package's."""
+        content = inf.read_bytes()
+        return sum(1 for staged in (self.wine.drive_c / "windows" / "inf")
+                   .glob("*.inf") if staged.read_bytes() == content)
+
+    def run_staging_cases(self, deliverable: str) -> None:
+        """A staging build against Wine's own device installer, run before
+        any device of its hardware IDs is registered: the package is staged,
+        once however often the program runs, and a device connected
+        afterwards is bound from the staged copy alone. Wine's installer
+        answers success where no device carries an ID; with the stand-in,
+        the program's own answer then is the staged line."""
+        folder, package, inf = self.package_case(deliverable)
+        problems = []
+        for run in ("first", "second"):
+            result = self.run_in_package(folder, [inf])
+            problems += [f"{run} run: {problem}" for problem
+                         in compare_output(result, b"", 0)]
+            copies = self.staged_copies(package / inf)
+            if copies != 1:
+                problems.append(f"after the {run} run the system's INF folder "
+                                f"holds {copies} copies of {inf}")
+        self.check(f"{deliverable}: staged with no device present, once in two "
+                   "runs", problems, result)
+
+        # Wine's staged copy is the INF alone, which names the package's
+        # folder as the source of its files; Windows' driver store holds
+        # the whole package. The tool looks for drivers in the system's INF
+        # folder only.
+        payload = next(p for p in package.iterdir()
+                       if p.suffix not in (".inf", ".exe"))
+        copied = self.wine.system_dir(self.arch) / "drivers" / payload.name
+        copied.unlink(missing_ok=True)
+        arriving = self.builds[deliverable]["hardware_ids"][-1]
+        arrived = self.wine.run(self.simdevice, ["arrive", arriving], folder,
+                                {})
+        problems = compare_output(arrived, arrived.stdout, 0)
+        drivers = self.device_drivers(arriving, folder)
+        if not drivers or b"none" in drivers:
+            problems.append(f"drivers of {arriving}: {drivers}")
+        if not copied.is_file():
+            problems.append(f"payload not copied to {copied}")
+        self.check(f"{deliverable}: a device connected afterwards is bound "
+                   "from the staged copy, as Plug and Play does", problems,
+                   arrived)
+
+        folder, package, _ = self.package_case(deliverable)
+        result = self.run_in_package(folder, ["*.inf"])
+        self.check(f"{deliverable}: staging fails on a wildcard, which the "
+                   "search matches", compare_output(
+                       result, STAGING_FAILED + INVALID_NAME_TEXT, 2), result)
+
+    def run_several_devices_case(self, deliverable: str) -> None:
+        """Devices of two of the build's hardware IDs are bound by one run; a
+        device whose ID the package's INF lists, but the build does not,
+        stays without a driver."""
+        ids = self.builds[deliverable]["hardware_ids"]
+        folder, package, inf = self.package_case(deliverable)
+        not_built = ids[0] + "&NOT_BUILT"
+        models = package / inf
+        text = models.read_text()
+        model = f'= Device, "{ids[0]}"\n'
+        models.write_text(text.replace(model, model + model.replace(
+            ids[0], not_built)))
+        problems = [] if not_built in models.read_text() else [
+            f"{inf} has no models line for {ids[0]}"]
+        for hardware_id in (ids[1], ids[-1], not_built):
+            added = self.wine.run(self.simdevice, ["add", hardware_id],
+                                  folder, {})
+            if added.returncode != 0:
+                problems.append(f"simdevice add failed: {added.stderr!r}")
+        result = self.run_in_package(folder, [inf])
+        problems += compare_output(result, b"", 0)
+        for hardware_id in (ids[1], ids[-1]):
+            drivers = self.device_drivers(hardware_id, folder)
+            if not drivers or b"none" in drivers:
+                problems.append(f"drivers of {hardware_id}: {drivers}")
+        if self.device_drivers(not_built, folder) != [b"none"]:
+            problems.append(f"the device of {not_built} was bound: "
+                            f"{self.device_drivers(not_built, folder)}")
+        self.check(f"{deliverable}: devices of two of its IDs bound in one "
+                   "run, and none of an ID it was not built for", problems,
+                   result)
 
     def run_other_programs(self, others: List[Path], package: Path, inf: str,
                            hardware_id: str, environment: dict) -> List[str]:
@@ -760,6 +996,11 @@ class Suite:
                 problems.append(f"{other} installed for {hardware_id}: "
                                 f"{shown.stdout!r}")
         return problems
+
+
+def upper_ids(build: dict) -> set:
+    """A build's hardware IDs, which Windows compares without case."""
+    return {hardware_id.upper() for hardware_id in build["hardware_ids"]}
 
 
 def read_deliverables(build_dir: Path) -> dict:
@@ -934,15 +1175,22 @@ def main() -> int:
     try:
         wine.create()
         shutil.copy(suite.stand_in, suite.system_newdev)
-        for deliverable in suite.builds:
-            suite.check_deliverable(deliverable)
-            for case in CASES:
-                suite.run_case(deliverable, case)
+        with suite.stand_in_setupapi():
+            for deliverable in suite.builds:
+                suite.check_deliverable(deliverable)
+                for case in CASES:
+                    suite.run_case(deliverable, case)
+                suite.run_combinations(deliverable)
         suite.run_report_cases()
         suite.run_hardening_cases()
-        for deliverable in suite.builds:
+        for deliverable, build in suite.builds.items():
+            if build["stage"]:
+                suite.run_staging_cases(deliverable)
+        for deliverable, build in suite.builds.items():
             for device_case in DEVICE_INSTALLER_CASES:
                 suite.run_device_installer_case(deliverable, device_case)
+            if len(build["hardware_ids"]) > 1:
+                suite.run_several_devices_case(deliverable)
     finally:
         ended = wine.end()
         wine_loader_script(options.source_dir, "--release", options.arch)
