@@ -49,8 +49,13 @@ set(vendor_copyright "")
 
 # Stops configure with one line, which CMake leaves unwrapped as it begins
 # with a space.
+# The arguments are read one by one, as a list would split a value at ;.
 function(vendor_error)
-  string(JOIN "" text ${ARGV})
+  set(text "")
+  math(EXPR last "${ARGC} - 1")
+  foreach(index RANGE ${last})
+    string(APPEND text "${ARGV${index}}")
+  endforeach()
   message(FATAL_ERROR " ${INSTALLER_VENDOR_FILE}: ${text}")
 endfunction()
 
@@ -175,6 +180,7 @@ endfunction()
 # one line; where a backslash written singly is the cause, with the fix.
 function(json_syntax_error json error)
   string(REGEX REPLACE "[ \n]+" " " error "${error}")
+  string(STRIP "${error}" error)
   if(error MATCHES "Bad escape sequence")
     # The first escape that JSON does not have: a backslash before other
     # than one of "\/bfnrtu. Pairs are taken from the left, so an escaped

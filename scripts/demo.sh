@@ -64,7 +64,7 @@ cmake --build --preset "$PRESET" --target demo_programs
 # and the payload that it copies.
 { read -r FOLDER && read -r HARDWARE_ID; } < <(/usr/bin/python3 -c 'import json, sys
 build = json.load(open(sys.argv[1]))["builds"][0]
-print(build["folder"], build["hardware_id"], sep="\n")' "$BUILD_DIR/deliverables.json")
+print(build["folder"], build["hardware_ids"][0], sep="\n")' "$BUILD_DIR/deliverables.json")
 readonly FOLDER HARDWARE_ID
 readonly SAMPLE="$BUILD_DIR/demo/packages/$FOLDER"
 for file in "$SAMPLE"/*; do

@@ -31,40 +31,88 @@ check_signing() {
 }
 
 # Runs the vendor example of docs/building.md, then the suite on its build folder
-# under Wine, where the default x64 programs must leave its device without
+# under Wine, where the default x64 programs must leave its devices without
 # a driver, and the package check; the version information must read back
 # as the vendor file has it.
 check_vendor_build() {
   echo "== A build for a vendor's device, as docs/building.md shows"
-  local status=0 example
+  local example
   example=$("$DEBIAN_PYTHON" -c "$DOCUMENT_BLOCK" docs/building.md \
     "$VENDOR_EXAMPLE_MARKER")
   rm -rf build/zorq "$VENDOR_BUILD"
   bash -euo pipefail -c "$example" >/dev/null
-  "$DEBIAN_PYTHON" -c "$VERSION_INFORMATION" build/zorq/vendor.json \
-    "$VENDOR_BUILD/widget/install.exe"
-  "$DEBIAN_PYTHON" tests/wine_suite.py --build-dir "$VENDOR_BUILD" \
-    --source-dir . --arch x64 --other-build-dir build/windows-x64 || status=$?
-  check_wine_ended "$VENDOR_BUILD"
-  [ "$status" -eq 0 ] || return "$status"
-  "$DEBIAN_PYTHON" tests/package_check.py --build-dir "$VENDOR_BUILD" \
-    --source-dir .
+  check_vendor_programs build/zorq/vendor.json "$VENDOR_BUILD"
 }
 readonly VENDOR_BUILD=build/zorq-x64
 readonly VENDOR_EXAMPLE_MARKER="<!-- vendor example: the test command runs this block -->"
-# Prints a program's version information, as the suite reads it, and fails
-# where a name differs from the vendor file's.
+
+# The test command's own vendor file, a product line with names that hold
+# backslashes and quotes and IDs that hold punctuation: configured from a
+# copy, built, then the copy edited (a hardware ID and the version) and
+# built again with no configure of its own, which must follow the edit;
+# then checked as the vendor example is.
+check_product_line() {
+  echo "== A vendor's product line, from tests/product-line.json"
+  local work=build/product-line vendor=build/product-line/vendor.json output
+  rm -rf "$work" "$PRODUCT_LINE_BUILD"
+  mkdir -p "$work"
+  cp tests/product-line.json "$vendor"
+  cmake --preset windows-x64 -B "$PRODUCT_LINE_BUILD" \
+    "-DINSTALLER_VENDOR_FILE=$PWD/$vendor" >/dev/null
+  cmake --build "$PRODUCT_LINE_BUILD" >/dev/null
+  sed -i 's/LINE&PID_0001/LINE\&PID_0011/; s/"2\.7\.13"/"2.7.14"/' "$vendor"
+  output=$(cmake --build "$PRODUCT_LINE_BUILD" 2>&1)
+  if ! grep -q 'LINE\\\\&PID_0011' "$PRODUCT_LINE_BUILD/deliverables.json" ||
+    ! grep -q '"2.7.14"' "$PRODUCT_LINE_BUILD/deliverables.json"; then
+    echo "$output" | tail -n 5
+    echo "an edited vendor file did not reach the build"
+    return 1
+  fi
+  echo "an edited vendor file re-configured and rebuilt the folder"
+  check_vendor_programs "$vendor" "$PRODUCT_LINE_BUILD"
+}
+readonly PRODUCT_LINE_BUILD=build/product-line-x64
+
+# A vendor build folder's programs: the version information as the vendor
+# file declares it, the suite under Wine with the default x64 programs run
+# against its devices, and the package.
+check_vendor_programs() {
+  local vendor=$1 folder=$2 status=0
+  "$DEBIAN_PYTHON" -c "$VERSION_INFORMATION" "$vendor" "$folder"
+  "$DEBIAN_PYTHON" tests/wine_suite.py --build-dir "$folder" \
+    --source-dir . --arch x64 --other-build-dir build/windows-x64 || status=$?
+  check_wine_ended "$folder"
+  [ "$status" -eq 0 ] || return "$status"
+  (cd "$folder" && cpack >/dev/null)
+  "$DEBIAN_PYTHON" tests/package_check.py --build-dir "$folder" \
+    --source-dir .
+}
+# Prints each program's version information, as the suite reads it, and
+# fails where a name or the version differs from the vendor file's.
 readonly VERSION_INFORMATION='import json, pefile, sys
 sys.path.insert(0, "tests")
 from wine_suite import version_strings
 vendor = json.load(open(sys.argv[1]))
-strings = version_strings(pefile.PE(sys.argv[2]))
-expected = {"CompanyName": vendor["company"], "LegalCopyright": vendor["copyright"],
-            "ProductName": vendor["product"],
-            "FileDescription": vendor["builds"][0]["description"]}
-for key in expected:
-    print(f"{sys.argv[2]}: {key}: {strings.get(key)}")
-if any(strings.get(key) != value for key, value in expected.items()):
+major, minor, patch = (int(n) for n in vendor["version"].split("."))
+wrong = False
+for build in vendor["builds"]:
+    program = f"{sys.argv[2]}/{build['folder']}/install.exe"
+    pe = pefile.PE(program)
+    strings = version_strings(pe)
+    expected = {"CompanyName": vendor["company"],
+                "LegalCopyright": vendor["copyright"],
+                "ProductName": vendor["product"],
+                "FileDescription": build["description"],
+                "FileVersion": vendor["version"],
+                "ProductVersion": vendor["version"]}
+    for key in expected:
+        print(f"{program}: {key}: {strings.get(key)}")
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    numbers = (fixed.FileVersionMS, fixed.FileVersionLS,
+               fixed.ProductVersionMS, fixed.ProductVersionLS)
+    wrong |= numbers != (major << 16 | minor, patch << 16) * 2
+    wrong |= any(strings.get(key) != value for key, value in expected.items())
+if wrong:
     sys.exit("the version information is not what the vendor file declares")'
 # A document's indented block after a marker line, as the signing check
 # reads its own example.
@@ -360,6 +408,8 @@ check_bad_vendor_files() {
     if output=$(cmake --preset windows-x64 -B "$work/build" \
       "-DINSTALLER_VENDOR_FILE=$PWD/$work/vendor.json" 2>&1) ||
       ! grep -qF -- "$expected" <<<"$output" ||
+      { [ "$expected" != "written singly" ] &&
+        grep -qF "written singly" <<<"$output"; } ||
       [ -e "$work/build/build.ninja" ]; then
       echo "FAIL: $builds: $output"
       failed=1
@@ -390,6 +440,22 @@ readonly BAD_VENDOR_FILES=(
   "holds a control character|{\"company\": \"Zorq\\u0007\"}"
   "holds a control character|[{\"folder\": \"w\\tx\", $GOOD_ID, $GOOD_DESCRIPTION}]"
   "written singly|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\WIDGET\", $GOOD_DESCRIPTION}]"
+  "Missing ',' or '}'|[{\"folder\": \"w\" $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "both \"hardware_id\" and \"hardware_ids\"|[{\"folder\": \"w\", $GOOD_ID, \"hardware_ids\": [\"ACME\\\\A\"], $GOOD_DESCRIPTION}]"
+  "\"hardware_ids\" is empty|[{\"folder\": \"w\", \"hardware_ids\": [], $GOOD_DESCRIPTION}]"
+  "declares 33 hardware IDs, more than 32|[{\"folder\": \"w\", \"hardware_ids\": [$(printf '"ACME\\\\W%s",' {1..32}) \"ACME\\\\W33\"], $GOOD_DESCRIPTION}]"
+  "twice: Windows does not tell hardware IDs apart by case|[{\"folder\": \"w\", \"hardware_ids\": [\"ACME\\\\W\", \"ACME\\\\X\", \"acme\\\\w\"], $GOOD_DESCRIPTION}]"
+  "a hardware ID is a NUMBER, not a string|[{\"folder\": \"w\", \"hardware_ids\": [1], $GOOD_DESCRIPTION}]"
+  "\"stage\" is a STRING, not true or false|[{\"folder\": \"w\", $GOOD_ID, \"stage\": \"yes\", $GOOD_DESCRIPTION}]"
+  "holds a double quote or a semicolon|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\\\W\\\"X\", $GOOD_DESCRIPTION}]"
+  "holds a double quote or a semicolon|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\\\W;X\", $GOOD_DESCRIPTION}]"
+  "holds a semicolon or a comma|[{\"folder\": \"a;b\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "holds a semicolon or a comma|[{\"folder\": \"a,b\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "has the key \"stgae\"|[{\"folder\": \"w\", $GOOD_ID, \"stgae\": true, $GOOD_DESCRIPTION}]"
+  "has the key \"versoin\"|{\"versoin\": \"1.2.3\"}"
+  "is not MAJOR.MINOR.PATCH|{\"version\": \"1.2\"}"
+  "is not MAJOR.MINOR.PATCH|{\"version\": \"1.2.65536\"}"
+  "is not MAJOR.MINOR.PATCH|{\"version\": \"1.02.3\"}"
 )
 
 run_clang_tidy() {
@@ -435,6 +501,7 @@ for arch in "${ARCHITECTURES[@]}"; do
   [ "$status" -eq 0 ] || exit "$status"
 done
 check_vendor_build
+check_product_line
 check_runtime_notice
 check_signing
 check_bills

@@ -18,7 +18,9 @@ from typing import List, Set, Tuple
 
 LINK = re.compile(r"\]\(([^)\s]+)\)")
 # Three numbers with dots, not part of a longer run such as an address.
-RELEASE_NUMBER = re.compile(r"(?<!\d)(?<!\d\.)\d+\.\d+\.\d+(?!\.?\d)")
+# A vendor file's own version, in an example, is no release of this project.
+RELEASE_NUMBER = re.compile(
+    r'(?<!\d)(?<!\d\.)(?<!"version": ")\d+\.\d+\.\d+(?!\.?\d)')
 CODE_SPAN = re.compile(r"`([^`]+)`")
 TABLE_ROW = re.compile(r"^\|(.+)\|$")
 # The packaged README.txt's rows: a status or a failure code, two spaces,

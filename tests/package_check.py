@@ -87,7 +87,7 @@ def package_problems(package: zipfile.ZipFile, build_dir: Path,
         if packaged.encode() not in readme:
             problems.append(f"packaged README.txt does not name {packaged}")
     for build in builds:
-        for named in (f"{build['folder']}\\{PROGRAM}", build["hardware_id"]):
+        for named in (f"{build['folder']}\\{PROGRAM}", *build["hardware_ids"]):
             if named.encode() not in readme:
                 problems.append(f"packaged README.txt does not name {named}")
     bill = json.loads(package.read(BILL))
