@@ -78,7 +78,7 @@ readonly PRODUCT_LINE_BUILD=build/product-line-x64
 # against its devices, and the package.
 check_vendor_programs() {
   local vendor=$1 folder=$2 status=0
-  "$DEBIAN_PYTHON" -c "$VERSION_INFORMATION" "$vendor" "$folder"
+  "$DEBIAN_PYTHON" tests/vendor_read_back.py "$vendor" "$folder"
   "$DEBIAN_PYTHON" tests/wine_suite.py --build-dir "$folder" \
     --source-dir . --arch x64 --other-build-dir build/windows-x64 || status=$?
   check_wine_ended "$folder"
@@ -87,33 +87,6 @@ check_vendor_programs() {
   "$DEBIAN_PYTHON" tests/package_check.py --build-dir "$folder" \
     --source-dir .
 }
-# Prints each program's version information, as the suite reads it, and
-# fails where a name or the version differs from the vendor file's.
-readonly VERSION_INFORMATION='import json, pefile, sys
-sys.path.insert(0, "tests")
-from wine_suite import version_strings
-vendor = json.load(open(sys.argv[1]))
-major, minor, patch = (int(n) for n in vendor["version"].split("."))
-wrong = False
-for build in vendor["builds"]:
-    program = f"{sys.argv[2]}/{build['folder']}/install.exe"
-    pe = pefile.PE(program)
-    strings = version_strings(pe)
-    expected = {"CompanyName": vendor["company"],
-                "LegalCopyright": vendor["copyright"],
-                "ProductName": vendor["product"],
-                "FileDescription": build["description"],
-                "FileVersion": vendor["version"],
-                "ProductVersion": vendor["version"]}
-    for key in expected:
-        print(f"{program}: {key}: {strings.get(key)}")
-    fixed = pe.VS_FIXEDFILEINFO[0]
-    numbers = (fixed.FileVersionMS, fixed.FileVersionLS,
-               fixed.ProductVersionMS, fixed.ProductVersionLS)
-    wrong |= numbers != (major << 16 | minor, patch << 16) * 2
-    wrong |= any(strings.get(key) != value for key, value in expected.items())
-if wrong:
-    sys.exit("the version information is not what the vendor file declares")'
 # A document's indented block after a marker line, as the signing check
 # reads its own example.
 readonly DOCUMENT_BLOCK='import sys
