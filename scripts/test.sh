@@ -62,8 +62,9 @@ check_product_line() {
   cmake --build "$PRODUCT_LINE_BUILD" >/dev/null
   sed -i 's/LINE&PID_0001/LINE\&PID_0011/; s/"2\.7\.13"/"2.7.14"/' "$vendor"
   output=$(cmake --build "$PRODUCT_LINE_BUILD" 2>&1)
-  if ! grep -q 'LINE\\\\&PID_0011' "$PRODUCT_LINE_BUILD/deliverables.json" ||
-    ! grep -q '"2.7.14"' "$PRODUCT_LINE_BUILD/deliverables.json"; then
+  # deliverables.json writes each backslash as two.
+  if ! grep -qF 'ACME\\LINE&PID_0011' "$PRODUCT_LINE_BUILD/deliverables.json" ||
+    ! grep -qF '"2.7.14"' "$PRODUCT_LINE_BUILD/deliverables.json"; then
     echo "$output" | tail -n 5
     echo "an edited vendor file did not reach the build"
     return 1
