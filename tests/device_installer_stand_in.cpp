@@ -95,7 +95,7 @@ FILE *open_record(const char *function) {
 }
 
 // How a pointer argument was given: "null", or "set" with no more said.
-const char *given(const void *pointer) {
+template <typename Pointee> const char *given(const Pointee *pointer) {
   return pointer == nullptr ? "null" : "set";
 }
 
