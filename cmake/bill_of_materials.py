@@ -40,7 +40,9 @@ RUNTIME_SOURCE_PACKAGE = "mingw-w64"
 RUNTIME_SOURCE_VERSION_FROM = "mingw-w64-common"
 # Loaded at run time by full path from the system directory, so no import
 # names it.
+# What every program loads at run time, and what a staging program loads too.
 LOADED_LIBRARIES = ["newdev.dll"]
+STAGING_LIBRARIES = ["setupapi.dll"]
 # A name-based serial number: this namespace and the bill's content.
 SERIAL_NAMESPACE = uuid.UUID("6f3b8c1e-2f4a-5d7b-9e0c-1a2b3c4d5e6f")
 # An object of the project's own, as the link map names it.
@@ -166,8 +168,10 @@ class Program:
     """One program of the package: its file, and what its link map says it
     is made of."""
 
-    def __init__(self, directory: str, executable: Path, map_file: Path):
+    def __init__(self, directory: str, executable: Path, map_file: Path,
+                 stages: bool):
         self.directory = directory
+        self.loads = LOADED_LIBRARIES + (STAGING_LIBRARIES if stages else [])
         self.file_name = f"{directory}/install.exe"
         self.data = executable.read_bytes()
         pe = pefile.PE(data=self.data, fast_load=True)
@@ -342,12 +346,15 @@ def bill(options: argparse.Namespace) -> dict:
     source_dir = Path(options.source_dir).resolve()
     generated = dict(pair.split("=", 1) for pair in options.generated)
     supplier = {"name": options.supplier} if options.supplier else None
-    programs = [Program(directory, Path(executable), Path(map_file))
+    programs = [Program(directory, Path(executable), Path(map_file),
+                        directory in options.stages)
                 for directory, executable, map_file in options.program]
     imported = sorted({dll for program in programs for dll in program.imports},
                       key=str.lower)
+    loaded = [dll for dll in LOADED_LIBRARIES + STAGING_LIBRARIES
+              if any(dll in program.loads for program in programs)]
     system = ([system_library(dll, True) for dll in imported]
-              + [system_library(dll, False) for dll in LOADED_LIBRARIES])
+              + [system_library(dll, False) for dll in loaded])
     package = {
         "type": "application",
         "bom-ref": "package",
@@ -382,8 +389,7 @@ def bill(options: argparse.Namespace) -> dict:
             *[{"ref": p.ref(), "dependsOn": [library["bom-ref"]
                                              for library in system
                                              if library["name"] in p.imports
-                                             or library["name"]
-                                             in LOADED_LIBRARIES]}
+                                             or library["name"] in p.loads]}
               for p in programs],
             *[{"ref": library["bom-ref"]} for library in system],
         ],
@@ -428,6 +434,9 @@ def main() -> int:
                         "from>")
     parser.add_argument("--program", nargs=3, action="append", required=True,
                         metavar=("DIRECTORY", "EXECUTABLE", "LINK_MAP"))
+    parser.add_argument("--stages", action="append", default=[],
+                        metavar="DIRECTORY", help="a program that stages "
+                        "its driver package, and loads setupapi.dll for it")
     options = parser.parse_args()
     content = with_serial_number(bill(options))
     Path(options.output).write_text(json.dumps(content, indent=2) + "\n")

@@ -25,6 +25,10 @@ PACKAGE_COPIES = [("LICENSE.txt", "LICENSE"),
                    "packaging/COPYING.MinGW-w64-runtime.txt")]
 BILL = "sbom.cdx.json"
 FILE_NAME = "bsi:component:filename"
+# What each program needs from Windows, and a staging program besides.
+SYSTEM_LIBRARIES = ["windows:KERNEL32.dll", "windows:msvcrt.dll",
+                    "windows:newdev.dll"]
+STAGING_LIBRARIES = ["windows:setupapi.dll"]
 
 
 def link_map_objects(link_map: str) -> set:
@@ -99,6 +103,13 @@ def package_problems(package: zipfile.ZipFile, build_dir: Path,
         link_map = (build_dir / "link-maps" / f"{folder}.map").read_text()
         problems += bill_problems(bill, f"{folder}/{PROGRAM}", program,
                                   link_map_objects(link_map))
+    for build in builds:
+        needs = SYSTEM_LIBRARIES + (STAGING_LIBRARIES if build["stage"] else [])
+        billed = [d.get("dependsOn") for d in bill["dependencies"]
+                  if d["ref"] == f"{build['folder']}/{PROGRAM}"]
+        if billed != [needs]:
+            problems.append(f"the bill gives {build['folder']}/{PROGRAM} the "
+                            f"dependencies {billed}, not {needs}")
     return problems
 
 
