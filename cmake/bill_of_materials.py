@@ -346,9 +346,14 @@ def bill(options: argparse.Namespace) -> dict:
     source_dir = Path(options.source_dir).resolve()
     generated = dict(pair.split("=", 1) for pair in options.generated)
     supplier = {"name": options.supplier} if options.supplier else None
-    programs = [Program(directory, Path(executable), Path(map_file),
-                        directory in options.stages)
-                for directory, executable, map_file in options.program]
+    # Each build's program and link map, where the build writes them.
+    build_dir = Path(options.deliverables).parent
+    builds = json.loads(Path(options.deliverables).read_text())["builds"]
+    programs = [Program(build["folder"],
+                        build_dir / build["folder"] / "install.exe",
+                        build_dir / "link-maps" / f"{build['folder']}.map",
+                        build["stage"])
+                for build in builds]
     imported = sorted({dll for program in programs for dll in program.imports},
                       key=str.lower)
     loaded = [dll for dll in LOADED_LIBRARIES + STAGING_LIBRARIES
@@ -432,11 +437,9 @@ def main() -> int:
     parser.add_argument("--generated", action="append", default=[],
                         help="<generated source>=<project file it is made "
                         "from>")
-    parser.add_argument("--program", nargs=3, action="append", required=True,
-                        metavar=("DIRECTORY", "EXECUTABLE", "LINK_MAP"))
-    parser.add_argument("--stages", action="append", default=[],
-                        metavar="DIRECTORY", help="a program that stages "
-                        "its driver package, and loads setupapi.dll for it")
+    parser.add_argument("--deliverables", required=True,
+                        help="the build folder's deliverables.json, which "
+                        "gives each build's folder and staging")
     options = parser.parse_args()
     content = with_serial_number(bill(options))
     Path(options.output).write_text(json.dumps(content, indent=2) + "\n")
