@@ -387,7 +387,7 @@ def bill(options: argparse.Namespace) -> dict:
         "metadata": metadata,
         "components": [program_component(
             program, program_contents(program, runtime, source_dir, generated),
-            options.program_version, supplier) for program in programs]
+            options.version, supplier) for program in programs]
         + system,
         "dependencies": [
             {"ref": "package", "dependsOn": [p.ref() for p in programs]},
@@ -414,9 +414,9 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--output", required=True)
     parser.add_argument("--name", required=True)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--program-version", required=True,
-                        help="the version the programs carry")
+    parser.add_argument("--version", required=True,
+                        help="the package's version, which its programs "
+                        "carry")
     parser.add_argument("--distribution", required=True,
                         help="the codename of the Debian release building")
     parser.add_argument("--architecture", required=True)
