@@ -425,6 +425,7 @@ readonly BAD_VENDOR_FILES=(
   "holds a double quote or a semicolon|[{\"folder\": \"w\", \"hardware_id\": \"ACME\\\\W;X\", $GOOD_DESCRIPTION}]"
   "holds a semicolon or a comma|[{\"folder\": \"a;b\", $GOOD_ID, $GOOD_DESCRIPTION}]"
   "holds a semicolon or a comma|[{\"folder\": \"a,b\", $GOOD_ID, $GOOD_DESCRIPTION}]"
+  "\"folder\" is a ARRAY, not a string|[{\"folder\": [\"w\"], $GOOD_ID, $GOOD_DESCRIPTION}]"
   "has the key \"stgae\"|[{\"folder\": \"w\", $GOOD_ID, \"stgae\": true, $GOOD_DESCRIPTION}]"
   "has the key \"versoin\"|{\"versoin\": \"1.2.3\"}"
   "is not MAJOR.MINOR.PATCH|{\"version\": \"1.2\"}"
