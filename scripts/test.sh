@@ -46,8 +46,8 @@ check_vendor_build() {
 readonly VENDOR_BUILD=build/zorq-x64
 readonly VENDOR_EXAMPLE_MARKER="<!-- vendor example: the test command runs this block -->"
 
-# The test command's own vendor file, a product line with names that hold
-# backslashes and quotes and IDs that hold punctuation: configured from a
+# The test command's own vendor file, a product line whose names, folders
+# and IDs hold backslashes, quotes, brackets and punctuation: configured from a
 # copy, built, then the copy edited (a hardware ID and the version) and
 # built again with no configure of its own, which must follow the edit;
 # then checked as the vendor example is.
