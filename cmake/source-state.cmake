@@ -11,16 +11,30 @@
 # time of the commit being built, otherwise a fixed time.
 set(earliest_zip_time 315532800) # 1980-01-01, the earliest a ZIP entry holds
 
+# The tree's own reads of git trust this checkout whoever owns it (a root
+# build of a checkout that another user owns, as a container building a
+# mounted one): git otherwise refuses such a repository ("dubious
+# ownership"). The setting holds for these commands alone.
+file(REAL_PATH "${SOURCE_DIR}" source_dir)
+set(git git -c "safe.directory=${source_dir}" -C "${source_dir}")
+
 # Only a checkout of this tree itself counts, not one it happens to lie in.
+# A checkout whose state git cannot read stops the build: a package that
+# named no commit, or a wrong one, would match no rebuild.
 execute_process(
-  COMMAND git -C ${SOURCE_DIR} rev-parse --show-toplevel HEAD
+  COMMAND ${git} rev-parse --show-toplevel HEAD
   OUTPUT_VARIABLE git_answer OUTPUT_STRIP_TRAILING_WHITESPACE
-  RESULT_VARIABLE git_status ERROR_QUIET)
+  ERROR_VARIABLE git_error ERROR_STRIP_TRAILING_WHITESPACE
+  RESULT_VARIABLE git_status)
+if(NOT git_status EQUAL 0 AND EXISTS "${source_dir}/.git")
+  string(REGEX REPLACE "[ \n]+" " " git_error "${git_error}")
+  message(FATAL_ERROR " ${source_dir} is a git checkout whose commit git "
+    "does not give (${git_error}); BUILDINFO.txt would name no commit")
+endif()
 if(git_status EQUAL 0)
   string(REPLACE "\n" ";" git_answer "${git_answer}")
   list(GET git_answer 0 checkout)
   list(GET git_answer 1 SOURCE_COMMIT)
-  file(REAL_PATH "${SOURCE_DIR}" source_dir)
   if(NOT checkout STREQUAL source_dir)
     set(git_status 1)
   endif()
@@ -29,8 +43,13 @@ if(NOT git_status EQUAL 0)
   set(SOURCE_COMMIT "unknown: not built from a git checkout")
 else()
   execute_process(
-    COMMAND git -C ${SOURCE_DIR} status --porcelain --untracked-files=no
-    OUTPUT_VARIABLE changes OUTPUT_STRIP_TRAILING_WHITESPACE)
+    COMMAND ${git} status --porcelain --untracked-files=no
+    OUTPUT_VARIABLE changes OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE status_status)
+  if(NOT status_status EQUAL 0)
+    message(FATAL_ERROR " git status fails in ${source_dir}: BUILDINFO.txt "
+      "cannot say whether the tree has uncommitted changes")
+  endif()
   if(changes)
     string(APPEND SOURCE_COMMIT " with uncommitted changes")
   endif()
@@ -44,7 +63,7 @@ if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch_origin "SOURCE_DATE_EPOCH from the environment")
 elseif(git_status EQUAL 0)
   execute_process(
-    COMMAND git -C ${SOURCE_DIR} log -1 --format=%ct
+    COMMAND ${git} log -1 --format=%ct
     OUTPUT_VARIABLE SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
   set(epoch_origin "the time of the commit being built")
 else()
