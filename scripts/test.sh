@@ -114,6 +114,35 @@ check_build_info_follows_tree() {
   rm -rf "$clone"
 }
 
+# A checkout that another user owns, as in a container's root build of a
+# mounted one, with a change not committed: BUILDINFO.txt gives its commit
+# and says so; with its .git gone, it says that it is no checkout.
+check_build_info_provenance() {
+  echo "== BUILDINFO.txt of a checkout that another user owns"
+  local clone=$PWD/build/provenance-clone build=$PWD/build/provenance
+  local commit expected
+  as_root rm -rf "$clone" "$build"
+  git clone -q . "$clone"
+  commit=$(git -C "$clone" rev-parse HEAD)
+  echo "a change" >>"$clone/README.md"
+  as_root chown -R "$OTHER_OWNER" "$clone"
+  cmake -S "$clone" -B "$build" --preset windows-x64 -DBUILD_TESTING=OFF \
+    >/dev/null
+  for expected in "$commit with uncommitted changes" \
+    "unknown: not built from a git checkout"; do
+    cmake --build "$build" --target build_info >/dev/null
+    if ! grep -qxF "source commit: $expected" "$build/BUILDINFO.txt"; then
+      sed -n 2p "$build/BUILDINFO.txt"
+      echo "BUILDINFO.txt does not give: source commit: $expected"
+      return 1
+    fi
+    echo "source commit: $expected"
+    as_root rm -rf "$clone/.git"
+  done
+  as_root rm -rf "$clone" "$build"
+}
+readonly OTHER_OWNER=65534:65534
+
 # Builds and packages the clone, and checks its package against the tree.
 package_build_info() {
   local clone=$1 state=$2 build_info commit epoch package
@@ -482,6 +511,7 @@ check_signing
 check_bills
 check_reproducible
 check_build_info_follows_tree
+check_build_info_provenance
 check_reconfigure
 check_user_linker_flags
 run_clang_tidy
