@@ -8,6 +8,16 @@
 # program must be the package's program plus a signature that verifies, and
 # time-stamped where asked; otherwise nothing is written.
 set -euo pipefail
+# The PIN or password, taken before the script starts any program, which
+# would inherit it: out of the environment, into variables that are never
+# exported, even where the caller's environment had exported their names.
+# No core dump holds it while the script runs.
+ulimit -c 0
+unset signing_password signing_password_given
+signing_password_given=${INSTALLER_SIGNING_PASSWORD+set}
+signing_password=${INSTALLER_SIGNING_PASSWORD-}
+unset INSTALLER_SIGNING_PASSWORD
+declare +x signing_password signing_password_given
 HERE=$(cd "$(dirname "$0")" && pwd)
 readonly HERE
 # How the developer's scripts install packages with apt.
@@ -49,7 +59,7 @@ readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefil
 readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 
 pkcs12='' key='' certificates='' module='' command='' ca_file='' crl_file=''
-no_timestamp='' timestamps=() work='' partial='' password='' password_given=''
+no_timestamp='' timestamps=() work='' partial='' signer=''
 install_prerequisites='' description='' url='' programs=()
 
 fail() {
@@ -126,7 +136,7 @@ check_options() {
     fail "$(dirname "$output"): not a folder this script can write to"
   # Checked before anything is signed, so that a forgotten password never
   # becomes an empty one.
-  [ -n "$password_given" ] ||
+  [ -n "$signing_password_given" ] ||
     fail "INSTALLER_SIGNING_PASSWORD is not set: set it to the key's PIN or" \
       "password, or to nothing if it has none"
 }
@@ -160,15 +170,15 @@ gather_roots() {
 }
 
 # Signs <program> into <signed> with the key the options name. The
-# password goes to osslsigncode through a pipe, never as an argument.
+# password goes to osslsigncode through a pipe, never as an argument or in
+# its environment.
 sign_with_key() {
   local program=$1 signed=$2 arguments
   if [ -n "$command" ]; then
     cp "$program" "$signed"
     local status=0 said
-    INSTALLER_SIGNING_PASSWORD=$password \
-      sh -c "$command \"\$1\"" sign-command "$signed" >"$work/log" 2>&1 ||
-      status=$?
+    INSTALLER_SIGNING_PASSWORD=$signing_password run_signer "$work/log" \
+      sh -c "$command \"\$1\"" sign-command "$signed" || status=$?
     said=$(tail -n 1 "$work/log")
     [ "$status" -eq 0 ] ||
       fail "$3: the signing command failed with status $status${said:+: $said}"
@@ -179,14 +189,11 @@ sign_with_key() {
   else
     arguments=(-pkcs11module "$module" -key "$key" -certs "$certificates")
   fi
-  [ -z "$password" ] || arguments+=(-readpass /dev/stdin)
+  [ -z "$signing_password" ] || arguments+=(-readpass /dev/stdin)
   arguments+=(-n "$description")
   [ -z "$url" ] || arguments+=(-i "$url")
-  # In a session of its own, away from any terminal: a token that wants a
-  # PIN it was not given must fail, not wait for someone to type one.
-  if ! printf '%s' "$password" |
-    setsid --wait osslsigncode sign "${arguments[@]}" -h sha256 \
-      -in "$program" -out "$signed" >"$work/log" 2>&1; then
+  if ! run_signer "$work/log" osslsigncode sign "${arguments[@]}" -h sha256 \
+    -in "$program" -out "$signed" < <(printf '%s' "$signing_password"); then
     grep -q "^No PIN code was entered" "$work/log" &&
       fail "$3: could not sign: the key wants a PIN or password, and" \
         "INSTALLER_SIGNING_PASSWORD is empty"
@@ -198,8 +205,8 @@ sign_with_key() {
 add_time_stamp() {
   local signed=$1 name=$2 url
   for url in "${timestamps[@]}"; do
-    if osslsigncode add -ts "$url" -h sha256 -in "$signed" \
-      -out "$work/stamped.exe" >"$work/log" 2>&1; then
+    if run_signer "$work/log" osslsigncode add -ts "$url" -h sha256 \
+      -in "$signed" -out "$work/stamped.exe"; then
       mv "$work/stamped.exe" "$signed"
       echo "$name: time-stamped by $url"
       return 0
@@ -221,8 +228,8 @@ check_signed() {
   cmp -s "$work/stripped.exe" "$program" ||
     fail "$name: without its signature it is not the package's program"
   rm "$work/stripped.exe"
-  if ! osslsigncode verify -CAfile "$work/roots.pem" \
-    -TSA-CAfile "$work/roots.pem" "${crl[@]}" -in "$signed" >"$report" 2>&1 ||
+  if ! run_signer "$report" osslsigncode verify -CAfile "$work/roots.pem" \
+    -TSA-CAfile "$work/roots.pem" "${crl[@]}" -in "$signed" ||
     ! grep -q "^Signature verification: ok" "$report"; then
     local unfetched
     unfetched=$(sed -n 's/^Fail\(e\)\{0,1\}d to get CRL from //p' "$report" |
@@ -277,13 +284,39 @@ pack() {
     fail "could not normalize the signed package"
 }
 
-# Reads the PIN or password once and takes it out of the environment, so
-# that no program this script starts sees it: osslsigncode gets it on
-# standard input, and a --command signer in its own environment.
-take_password() {
-  password_given=${INSTALLER_SIGNING_PASSWORD+set}
-  password=${INSTALLER_SIGNING_PASSWORD-}
-  unset INSTALLER_SIGNING_PASSWORD
+# Runs a step that may wait long, on a key, a token or a server: the signer,
+# a time stamp, a verification that fetches a revocation list. It runs in a
+# session of its own, away from any terminal (a token that wants a PIN it
+# was not given must fail, not wait for someone to type one), with its
+# output in <log> and the caller's standard input, and the script waits
+# for it in a way that a signal cuts short: stop_signer then ends the
+# step's whole session.
+run_signer() {
+  local log=$1 status=0
+  shift
+  setsid "$@" <&0 >"$log" 2>&1 &
+  signer=$!
+  wait "$signer" || status=$?
+  signer=''
+  return "$status"
+}
+
+# On SIGINT, SIGTERM or SIGHUP: ends the running step, if any, with its
+# session, and exits with 128 and the signal's number; clean_up then
+# removes the work folder and any partial package.
+stop_signer() {
+  local tenths=0
+  if [ -n "$signer" ]; then
+    kill -TERM -- "-$signer" 2>/dev/null || true
+    # A step that does not end on SIGTERM within two seconds is killed.
+    while kill -0 -- "-$signer" 2>/dev/null && [ "$tenths" -lt 20 ]; do
+      sleep 0.1
+      tenths=$((tenths + 1))
+    done
+    kill -KILL -- "-$signer" 2>/dev/null || true
+    wait "$signer" 2>/dev/null || true
+  fi
+  exit "$1"
 }
 
 # The machine that holds the key gets no package it was not asked to
@@ -309,7 +342,9 @@ clean_up() {
 }
 
 main() {
-  take_password
+  trap 'stop_signer 130' INT
+  trap 'stop_signer 143' TERM
+  trap 'stop_signer 129' HUP
   parse_options "$@"
   check_options
   require_packages "${PACKAGES[@]}"

@@ -19,12 +19,12 @@ readonly DEMO_PACKAGES=(
 # What the test command needs besides: the x86 runtime, the analysers,
 # signing with a software token, package normalization, locales, the
 # licence linter, what builds the arm64 runtime from source, the emulators
-# that the x86 and arm64 Wine run under, and what makes the damaged index
-# check's repository.
+# that the x86 and arm64 Wine run under, what makes the damaged index
+# check's repository, and strace, which watches what a signing run starts.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
   libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism util-linux
-  locales reuse dpkg-dev make qemu-user-static apt-utils
+  locales reuse dpkg-dev make qemu-user-static apt-utils strace
 )
 # Node.js and npm, for the bills' schema check, where the machine has none.
 readonly NODE_PACKAGES=(nodejs npm)

@@ -10,6 +10,7 @@ the size that the README gives.
 
 usage: signing_check.py <work folder> <package.zip>...
    or: signing_check.py command-signer [--change-byte] <p12> <program>
+   or: signing_check.py slow-signer <started file> <program>
 """
 
 import hashlib
@@ -20,6 +21,7 @@ import re
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -55,13 +57,22 @@ FAILS = "fails, and writes nothing"
 PRODUCT = "(the programs' product name)"
 VENDOR_DESCRIPTION = "Pilote Zorq (widget), signé"
 VENDOR_URL = "https://zorq.example/drivers?widget=1&rev=2"
-# Programs that sign-package.sh starts, run in the token case through
-# stand-ins that record their environment: none of them may see the PIN.
-WATCHED = ("osslsigncode", "cmake", "strip-nondeterminism")
-STAND_IN = """#!/bin/sh
-{ echo "== $(basename "$0")"; env; } >>"$WATCHED_LOG"
-PATH=${PATH#*:} exec "$(basename "$0")" "$@"
-"""
+# The traced cases run under strace, which sees every program that
+# sign-package.sh starts, with its arguments and environment; the caller's
+# environment holds names a script might keep a PIN in, exported.
+# A file for each process: calls of several processes in one file can be
+# split in two lines, each of which would be missed.
+TRACE = ["strace", "-ff", "-qq", "-v", "-s", "65536", "-e",
+         "trace=execve,clone,clone3,fork,vfork,setrlimit,prlimit64"]
+CALLER_NAMES = {"password": "the caller's own", "pin": "the caller's own",
+                "signing_password": "the caller's own",
+                "PASSWORD": "the caller's own"}
+# strace's lines: <call>(<arguments>) = <result>
+TRACED_CALL = re.compile(r"^(\w+)\((.*)\) += (-?\d+)")
+# What --command runs, under which a signer may see the PIN.
+COMMAND_NAME = "sign-command"
+# A signal case ends within this many seconds of its signal.
+STOP_SECONDS = 5
 
 
 @dataclass
@@ -72,7 +83,7 @@ class Case:
     password: Optional[str] = "the PIN"  # None: unset
     resign: bool = False  # signs the token case's signed package again
     into_folder: bool = False  # the output path is an existing folder
-    watched: bool = False  # the programs it starts record their environment
+    traced: bool = False  # run under strace, with CALLER_NAMES exported
     # The description and URL the signatures must carry; None: not checked.
     details: Optional[Tuple[str, Optional[str]]] = None
 
@@ -90,13 +101,14 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
     revocable = lambda name: ["--pkcs12", fixture.path(f"{name}.p12")]
     crl = ["--crl-file", fixture.path("intermediate.crl")]
     return [
-        Case("token", token + stamps, TIME_STAMPED, watched=True,
+        Case("token", token + stamps, TIME_STAMPED, traced=True,
              details=(PRODUCT, None)),
         Case("PKCS#12", ["--pkcs12", fixture.path("p12-signer.p12"),
                          "--description", VENDOR_DESCRIPTION,
                          "--url", VENDOR_URL] + stamps,
              TIME_STAMPED, details=(VENDOR_DESCRIPTION, VENDOR_URL)),
-        Case("--command", ["--command", command] + stamps, TIME_STAMPED),
+        Case("--command", ["--command", command] + stamps, TIME_STAMPED,
+             traced=True),
         Case("token, test-signed", token + ["--no-timestamp", "--ca-file",
                                             fixture.path("roots.pem")],
              UNSTAMPED),
@@ -225,15 +237,20 @@ def check_signed_package(package_file: Path, signed_file: Path, work: Path,
 
 
 def sign(options: List[str], package: Path, output: Path, env: dict,
-         work: Path) -> subprocess.CompletedProcess:
+         work: Path, trace: Optional[Path] = None,
+         interrupt: Optional[callable] = None) -> subprocess.CompletedProcess:
     """Runs sign-package.sh as from a person's terminal, where a prompt for
-    the PIN would wait for an answer that never comes."""
+    the PIN would wait for an answer that never comes; under strace, into
+    <trace>, where asked; interrupt, where given, is called with the
+    script's process once it runs."""
     temporary = work / "tmp"
     shutil.rmtree(temporary, ignore_errors=True)
     temporary.mkdir()
     if not output.is_dir():
         output.unlink(missing_ok=True)
     arguments = [str(SIGN_PACKAGE), *options, str(package), str(output)]
+    if trace:
+        arguments = TRACE + ["-o", str(trace)] + arguments
     terminal, tty = pty.openpty()
     os.set_blocking(terminal, False)
     # setsid gives the script a session of its own, whose controlling
@@ -244,6 +261,8 @@ def sign(options: List[str], package: Path, output: Path, env: dict,
                           text=True) as process:
         os.close(tty)
         try:
+            if interrupt:
+                interrupt(process)
             stdout, stderr = process.communicate(timeout=SIGNING_TIMEOUT)
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
@@ -269,10 +288,13 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
         fixture.pin if case.password == "the PIN" else case.password)
     if case.password is None:
         del env["INSTALLER_SIGNING_PASSWORD"]
-    if case.watched:
-        env.update(PATH=f"{watch_programs(work)}:{env['PATH']}",
-                   WATCHED_LOG=str(work / "watched.log"))
     slug = re.sub(r"[^a-z0-9]+", "-", case.name.lower()).strip("-")
+    trace = None
+    if case.traced:
+        env.update(CALLER_NAMES)
+        trace = work / "traces" / f"{slug}-{package.name}"
+        shutil.rmtree(trace.parent, ignore_errors=True)
+        trace.parent.mkdir()
     output = work / "signed" / f"{slug}-{package.name}"
     output.parent.mkdir(exist_ok=True)
     if case.into_folder:
@@ -280,7 +302,11 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
         output.mkdir(exist_ok=True)
     source = work / "signed" / f"token-{package.name}" if case.resign \
         else package
-    result = sign(case.options, source, output, env, work)
+    result = sign(case.options, source, output, env, work, trace)
+    if trace:
+        problems = pin_problems(trace, fixture.pin)
+        if problems:
+            raise Failure("; ".join(problems))
     if case.expect == FAILS:
         errors = result.stderr.splitlines()
         written = (any(output.iterdir()) if case.into_folder
@@ -369,31 +395,198 @@ def command_signer(arguments: List[str]) -> int:
     return 0
 
 
-def watch_programs(work: Path) -> Path:
-    """A folder of stand-ins for the watched programs."""
-    folder = work / "watched"
-    folder.mkdir(exist_ok=True)
-    for name in WATCHED:
-        (folder / name).write_text(STAND_IN)
-        (folder / name).chmod(0o755)
-    return folder
+def slow_signer(arguments: List[str]) -> int:
+    """A signer for --command that takes its time: says it has started, with
+    its process ID, into a file, then waits a minute."""
+    Path(arguments[0]).write_text(str(os.getpid()))
+    time.sleep(60)
+    return 0
 
 
-def pin_seen_by(work: Path, pin: str) -> List[str]:
-    """Problems with what the watched programs saw: each must have run,
-    and none with the PIN in its environment."""
-    log = work / "watched.log"
-    seen = log.read_text() if log.exists() else ""
-    problems = [f"{name} never ran" for name in WATCHED
-                if f"== {name}\n" not in seen]
-    if pin in seen:
-        problems.append("a program it started had the PIN in its environment")
+@dataclass
+class TracedProgram:
+    pid: int
+    arguments: str  # as strace shows them, environment included
+
+
+def traced_programs(trace: Path) -> Tuple[List[TracedProgram], dict, bool]:
+    """The programs a traced run started, the script's first, the parent of
+    each process, and whether the script turned core dumps off before it
+    started any. strace wrote a file <trace>.<pid> for each process."""
+    programs, parents, cores_off_early = [], {}, set()
+    for log in trace.parent.glob(trace.name + ".*"):
+        pid = int(log.suffix[1:])
+        started_one = False
+        for line in log.read_text(errors="replace").splitlines():
+            call = TRACED_CALL.match(line)
+            if not call:
+                continue
+            name, arguments, result = call[1], call[2], int(call[3])
+            if name == "execve" and result == 0:
+                programs.append(TracedProgram(pid, arguments))
+            elif name in ("clone", "clone3", "fork", "vfork") and result > 0:
+                parents[result] = pid
+                started_one = True
+            elif (name in ("setrlimit", "prlimit64") and not started_one
+                  and "RLIMIT_CORE" in arguments and "rlim_cur=0," in arguments):
+                cores_off_early.add(pid)
+    # The script's process is the one that no traced process started.
+    programs.sort(key=lambda program: program.pid in parents)
+    return (programs, parents,
+            bool(programs) and programs[0].pid in cores_off_early)
+
+
+def pin_problems(trace: Path, pin: str) -> List[str]:
+    """What is wrong with a traced run: the script must turn core dumps off
+    before it starts any program, and no program it starts may have the PIN
+    in its arguments or environment, but the --command signer and what it
+    starts."""
+    programs, parents, cores_off = traced_programs(trace)
+    if not programs:
+        return ["strace saw no program"]
+    # strace writes a string's backslashes and double quotes escaped.
+    pin = pin.replace("\\", "\\\\").replace('"', '\\"')
+    signers = {p.pid for p in programs if f'"{COMMAND_NAME}"' in p.arguments}
+
+    def under_signer(pid: Optional[int]) -> bool:
+        while pid is not None:
+            if pid in signers:
+                return True
+            pid = parents.get(pid)
+        return False
+
+    # The script's own process starts with the caller's environment (the
+    # interpreter its first line names, found on PATH); what it starts
+    # runs in processes of their own.
+    script = programs[0].pid
+    with_pin = [p for p in programs if p.pid != script and pin in p.arguments]
+    leaked = sorted({program_name(p) for p in with_pin
+                     if not under_signer(p.pid)})
+    problems = [f"{', '.join(leaked)} had the PIN"] if leaked else []
+    if not cores_off:
+        problems.append("the script did not turn core dumps off before it "
+                        "started a program")
+    names = sorted({program_name(p) for p in programs if p.pid != script})
+    print(f"     traced: {', '.join(names)}; with the PIN: "
+          f"{', '.join(sorted({program_name(p) for p in with_pin})) or 'none'}")
+    return problems
+
+
+def program_name(program: TracedProgram) -> str:
+    """The name of a traced program, as its first argument gives it."""
+    return Path(program.arguments.split('"')[1]).name
+
+
+def stop_when(started: callable, number: int) -> callable:
+    """An interrupt for sign(): waits until started() says the signer runs,
+    then sends the script the signal."""
+    def interrupt(process: subprocess.Popen) -> None:
+        deadline = time.monotonic() + SIGNING_TIMEOUT
+        while not started() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        interrupt.sent = time.monotonic()
+        os.kill(process.pid, number)
+    return interrupt
+
+
+def run_signal_cases(fixture: Fixture, package: Path, work: Path) -> int:
+    """Each of SIGINT, SIGTERM and SIGHUP while a signer runs, a time-stamp
+    server that takes the request and never answers, or a slow --command
+    signer: the script ends it, writes nothing, removes its work folder and
+    exits with 128 and the signal's number within STOP_SECONDS."""
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen()
+    silent.settimeout(0.05)
+    silent_url = f"http://127.0.0.1:{silent.getsockname()[1]}/"
+    started = work / "slow-signer.pid"
+    slow = shlex.join([sys.executable, __file__, "slow-signer", str(started)])
+    connections = []
+
+    def accepted() -> bool:
+        try:
+            connections.append(silent.accept()[0])
+        except OSError:
+            return False
+        return True
+
+    signers = [
+        ("a time-stamp server that never answers",
+         ["--pkcs12", fixture.path("p12-signer.p12"), "--timestamp",
+          silent_url, "--ca-file", fixture.path("roots.pem")], accepted),
+        ("a slow --command signer",
+         ["--command", slow, "--no-timestamp", "--ca-file",
+          fixture.path("roots.pem")], started.exists),
+    ]
+    failures = 0
+    for name, options, is_running in signers:
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            started.unlink(missing_ok=True)
+            output = work / "signed" / f"interrupted-{package.name}"
+            interrupt = stop_when(is_running, number)
+            label = f"{signal.Signals(number).name} while {name}"
+            try:
+                result = sign(options, package, output,
+                              fixture.signing_env(fixture.pin), work,
+                              interrupt=interrupt)
+            except Failure as failure:
+                failures += 1
+                print(f"FAIL {label}: {failure}")
+                continue
+            seconds = time.monotonic() - interrupt.sent
+            problems = []
+            if result.returncode != 128 + number:
+                problems.append(f"status {result.returncode}")
+            if seconds > STOP_SECONDS:
+                problems.append(f"ended {seconds:.1f} s after the signal")
+            if output.exists():
+                problems.append("wrote the signed package")
+            left = list((work / "tmp").iterdir())
+            if left:
+                problems.append(f"left {left}")
+            problems += signer_left(connections, started)
+            if problems:
+                failures += 1
+                print(f"FAIL {label}: {'; '.join(problems)}; standard error "
+                      f"{result.stderr!r}")
+            else:
+                print(f"ok   {label}: status {result.returncode} after "
+                      f"{seconds:.1f} s, nothing written, no signer left")
+    silent.close()
+    return failures
+
+
+def signer_left(connections: List[socket.socket], started: Path) -> List[str]:
+    """Whether the interrupted signer still runs: the time-stamp request's
+    connection is still open, or the slow signer's process lives."""
+    problems = []
+    for connection in connections:
+        connection.settimeout(1)
+        try:
+            while connection.recv(4096):
+                pass
+        except TimeoutError:
+            problems.append("osslsigncode still holds its connection")
+        except ConnectionResetError:
+            pass
+        connection.close()
+    connections.clear()
+    if started.exists():
+        pid = int(started.read_text())
+        time.sleep(0.2)
+        try:
+            os.kill(pid, 0)
+            problems.append(f"the signer (process {pid}) still runs")
+        except ProcessLookupError:
+            pass
     return problems
 
 
 def main() -> int:
     if sys.argv[1] == "command-signer":
         return command_signer(sys.argv[2:])
+    if sys.argv[1] == "slow-signer":
+        return slow_signer(sys.argv[2:])
     work = Path(sys.argv[1]).resolve()
     packages = [Path(p).resolve() for p in sys.argv[2:]]
     shutil.rmtree(work, ignore_errors=True)
@@ -418,13 +611,7 @@ def main() -> int:
         except Failure as failure:
             failures += 1
             print(f"FAIL worked example: {failure}")
-        problems = pin_seen_by(work, fixture.pin)
-        if problems:
-            failures += 1
-            print(f"FAIL what sign-package.sh started: {'; '.join(problems)}")
-        else:
-            print("ok   no program that sign-package.sh started saw the PIN: "
-                  + ", ".join(WATCHED))
+        failures += run_signal_cases(fixture, packages[0], work)
         if authority.requests == 0:
             failures += 1
             print("FAIL the time-stamp authority answered no request")
