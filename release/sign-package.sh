@@ -57,6 +57,10 @@ readonly PYTHON=/usr/bin/python3
 readonly PACKAGES=(osslsigncode strip-nondeterminism cmake python3 python3-pefile
   util-linux)
 readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
+# From this version on, osslsigncode's verification fails where it cannot
+# fetch the signing certificate's revocation list; an older one passes a
+# certificate whose revocation it never checked.
+readonly OSSLSIGNCODE_NEEDED=2.8
 
 pkcs12='' key='' certificates='' module='' command='' ca_file='' crl_file=''
 no_timestamp='' timestamps=() work='' partial='' signer=''
@@ -336,6 +340,24 @@ require_packages() {
       "(apt-get install ${missing[*]}), or give --install-prerequisites"
 }
 
+# Refuses, before anything is signed, an osslsigncode that would verify a
+# signature without checking the certificate's revocation.
+require_osslsigncode_version() {
+  local found codename
+  found=$(osslsigncode --version 2>/dev/null |
+    sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p') || true
+  if [ -n "$found" ] &&
+    dpkg --compare-versions "$found" ge "$OSSLSIGNCODE_NEEDED"; then
+    return 0
+  fi
+  codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") ||
+    true
+  fail "osslsigncode ${found:-of an unknown version} found, and" \
+    "$OSSLSIGNCODE_NEEDED or later is needed, which checks revocation:" \
+    "install it from Debian's backports (apt-get install -t" \
+    "${codename:-<release>}-backports osslsigncode)"
+}
+
 clean_up() {
   [ -z "$work" ] || rm -rf "$work"
   [ -z "$partial" ] || rm -f "$partial"
@@ -349,6 +371,7 @@ main() {
   check_options
   require_packages "${PACKAGES[@]}"
   [ -z "$module" ] || require_packages "${PKCS11_PACKAGES[@]}"
+  require_osslsigncode_version
   trap clean_up EXIT
   work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/sign-package.XXXXXX")")
   local listed name

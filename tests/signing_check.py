@@ -84,6 +84,9 @@ class Case:
     resign: bool = False  # signs the token case's signed package again
     into_folder: bool = False  # the output path is an existing folder
     traced: bool = False  # run under strace, with CALLER_NAMES exported
+    says: Optional[str] = None  # what a failure's one line must hold
+    # A stand-in osslsigncode of this version comes first on PATH.
+    osslsigncode_version: Optional[str] = None
     # The description and URL the signatures must carry; None: not checked.
     details: Optional[Tuple[str, Optional[str]]] = None
 
@@ -138,6 +141,11 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
              TIME_STAMPED),
         Case("--crl-file, a revoked certificate",
              revocable("revoked-signer") + crl + stamps, FAILS),
+        # Before 2.8, osslsigncode verifies without the revocation list.
+        Case("an osslsigncode older than 2.8",
+             ["--pkcs12", fixture.path("p12-signer.p12")] + stamps, FAILS,
+             says="osslsigncode 2.5 found, and 2.8 or later is needed",
+             osslsigncode_version="2.5"),
     ]
 
 
@@ -289,6 +297,9 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     if case.password is None:
         del env["INSTALLER_SIGNING_PASSWORD"]
     slug = re.sub(r"[^a-z0-9]+", "-", case.name.lower()).strip("-")
+    if case.osslsigncode_version:
+        env["PATH"] = (f"{old_osslsigncode(work, case.osslsigncode_version)}:"
+                       f"{env['PATH']}")
     trace = None
     if case.traced:
         env.update(CALLER_NAMES)
@@ -321,6 +332,8 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
             if p.name.startswith(output.name) and p != output]
         if left:
             raise Failure(f"left {left} behind")
+        if case.says and case.says not in errors[0]:
+            raise Failure(f"its line does not say {case.says!r}: {errors[0]}")
         return errors[0]
     if result.returncode != 0:
         raise Failure(f"status {result.returncode}:\n{result.stdout}"
@@ -393,6 +406,21 @@ def command_signer(arguments: List[str]) -> int:
                    input=os.environ["INSTALLER_SIGNING_PASSWORD"].encode())
     signed.replace(program)
     return 0
+
+
+def old_osslsigncode(work: Path, version: str) -> Path:
+    """A folder with a stand-in osslsigncode that gives its version as the
+    one given, and fails at anything else."""
+    folder = work / f"osslsigncode-{version}"
+    folder.mkdir(exist_ok=True)
+    stand_in = folder / "osslsigncode"
+    stand_in.write_text(f"""#!/bin/sh
+[ "$1" = --version ] && echo "osslsigncode {version}, using:" && exit 0
+echo "osslsigncode {version} was asked to $1" >&2
+exit 1
+""")
+    stand_in.chmod(0o755)
+    return folder
 
 
 def slow_signer(arguments: List[str]) -> int:
