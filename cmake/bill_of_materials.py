@@ -13,12 +13,10 @@ derived from the content, and lists in a fixed order.
 """
 
 import argparse
-import hashlib
 import json
 import re
 import subprocess
 import sys
-import uuid
 from dataclasses import dataclass, field
 from datetime import datetime, timezone
 from pathlib import Path
@@ -26,6 +24,11 @@ from typing import Dict, List, Optional
 from urllib.parse import quote
 
 import pefile
+
+# The bill's hashes and serial number, as release/sign-package.sh gives
+# them to the signed package's bill.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "release"))
+from bill_identity import file_hashes, with_serial_number  # noqa: E402
 
 PROJECT_AUTHORS = "The install authors"
 PROJECT_LICENSE = "MIT"
@@ -43,8 +46,6 @@ RUNTIME_SOURCE_VERSION_FROM = "mingw-w64-common"
 # What every program loads at run time, and what a staging program loads too.
 LOADED_LIBRARIES = ["newdev.dll"]
 STAGING_LIBRARIES = ["setupapi.dll"]
-# A name-based serial number: this namespace and the bill's content.
-SERIAL_NAMESPACE = uuid.UUID("6f3b8c1e-2f4a-5d7b-9e0c-1a2b3c4d5e6f")
 # An object of the project's own, as the link map names it.
 PROJECT_OBJECT = re.compile(r"^CMakeFiles/[^/]+\.dir/(.+)$")
 # How the link map names the import address of a function.
@@ -299,11 +300,6 @@ def program_component(program: Program, contents: List[dict], version: str,
     return component
 
 
-def file_hashes(data: bytes) -> List[Dict[str, str]]:
-    return [{"alg": "SHA-256", "content": hashlib.sha256(data).hexdigest()},
-            {"alg": "SHA-512", "content": hashlib.sha512(data).hexdigest()}]
-
-
 def system_library(name: str, imported: bool) -> dict:
     how = ("imported by the programs" if imported else
            "loaded by the programs at run time, by full path from the "
@@ -400,14 +396,6 @@ def bill(options: argparse.Namespace) -> dict:
         ],
         "formulation": formulation(toolchain, options.distribution),
     }
-
-
-def with_serial_number(content: dict) -> dict:
-    digest = hashlib.sha256(json.dumps(content, sort_keys=True).encode())
-    serial = uuid.uuid5(SERIAL_NAMESPACE, digest.hexdigest())
-    return {"bomFormat": content["bomFormat"],
-            "specVersion": content["specVersion"],
-            "serialNumber": serial.urn, **content}
 
 
 def main() -> int:

@@ -29,8 +29,7 @@ from pathlib import Path, PurePosixPath
 import pefile
 
 # The bill's hashes and serial number, as the build writes them.
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "cmake"))
-from bill_of_materials import file_hashes, with_serial_number  # noqa: E402
+from bill_identity import file_hashes, with_serial_number
 
 BUILD_INFO = "BUILDINFO.txt"
 BILL = "sbom.cdx.json"

@@ -20,8 +20,6 @@ unset INSTALLER_SIGNING_PASSWORD
 declare +x signing_password signing_password_given
 HERE=$(cd "$(dirname "$0")" && pwd)
 readonly HERE
-# How the developer's scripts install packages with apt.
-source "$HERE/../scripts/common.sh"
 
 readonly USAGE="usage: sign-package.sh [options] <package.zip> <signed.zip>
 The key, one of:
@@ -324,20 +322,24 @@ stop_signer() {
 }
 
 # The machine that holds the key gets no package it was not asked to
-# install: a missing one is named, unless --install-prerequisites.
+# install: a missing one is named, or with --install-prerequisites
+# installed with apt (as root, or through sudo), apt's output on standard
+# error.
 require_packages() {
-  if [ -n "$install_prerequisites" ]; then
-    install_packages "$@" || fail "could not install $*"
-    return 0
-  fi
-  local package missing=()
+  local package missing=() as_root=()
   for package in "$@"; do
     [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = \
       "install ok installed" ] || missing+=("$package")
   done
-  [ "${#missing[@]}" -eq 0 ] ||
+  [ "${#missing[@]}" -gt 0 ] || return 0
+  [ -n "$install_prerequisites" ] ||
     fail "missing the Debian packages ${missing[*]}: install them" \
       "(apt-get install ${missing[*]}), or give --install-prerequisites"
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+  { "${as_root[@]}" apt-get -q update &&
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install \
+      -y --no-install-recommends "${missing[@]}"; } >&2 ||
+    fail "could not install ${missing[*]} with apt"
 }
 
 # Refuses, before anything is signed, an osslsigncode that would verify a

@@ -1,7 +1,6 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Shared by demo.sh, test.sh, fresh-root-check.sh, wine-loader.sh and, for
-# its apt installs, release/sign-package.sh:
+# Shared by demo.sh, test.sh, fresh-root-check.sh and wine-loader.sh:
 # checks the host, installs what building and running the programs under
 # Wine needs on Debian, and only what is missing, and chooses how Wine
 # starts each architecture's programs.

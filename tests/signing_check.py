@@ -87,6 +87,7 @@ class Case:
     says: Optional[str] = None  # what a failure's one line must hold
     # A stand-in osslsigncode of this version comes first on PATH.
     osslsigncode_version: Optional[str] = None
+    alone: bool = False  # a copy of release/ alone signs, as on another machine
     # The description and URL the signatures must carry; None: not checked.
     details: Optional[Tuple[str, Optional[str]]] = None
 
@@ -112,6 +113,8 @@ def cases(fixture: Fixture, authority: TimeStampAuthority) -> List[Case]:
              TIME_STAMPED, details=(VENDOR_DESCRIPTION, VENDOR_URL)),
         Case("--command", ["--command", command] + stamps, TIME_STAMPED,
              traced=True),
+        Case("release/ copied alone", ["--pkcs12", fixture.path("p12-signer.p12")]
+             + stamps, TIME_STAMPED, alone=True),
         Case("token, test-signed", token + ["--no-timestamp", "--ca-file",
                                             fixture.path("roots.pem")],
              UNSTAMPED),
@@ -246,7 +249,8 @@ def check_signed_package(package_file: Path, signed_file: Path, work: Path,
 
 def sign(options: List[str], package: Path, output: Path, env: dict,
          work: Path, trace: Optional[Path] = None,
-         interrupt: Optional[callable] = None) -> subprocess.CompletedProcess:
+         interrupt: Optional[callable] = None,
+         script: Path = SIGN_PACKAGE) -> subprocess.CompletedProcess:
     """Runs sign-package.sh as from a person's terminal, where a prompt for
     the PIN would wait for an answer that never comes; under strace, into
     <trace>, where asked; interrupt, where given, is called with the
@@ -256,7 +260,7 @@ def sign(options: List[str], package: Path, output: Path, env: dict,
     temporary.mkdir()
     if not output.is_dir():
         output.unlink(missing_ok=True)
-    arguments = [str(SIGN_PACKAGE), *options, str(package), str(output)]
+    arguments = [str(script), *options, str(package), str(output)]
     if trace:
         arguments = TRACE + ["-o", str(trace)] + arguments
     terminal, tty = pty.openpty()
@@ -313,7 +317,10 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
         output.mkdir(exist_ok=True)
     source = work / "signed" / f"token-{package.name}" if case.resign \
         else package
-    result = sign(case.options, source, output, env, work, trace)
+    script = release_alone(work) / SIGN_PACKAGE.name if case.alone \
+        else SIGN_PACKAGE
+    result = sign(case.options, source, output, env, work, trace,
+                  script=script)
     if trace:
         problems = pin_problems(trace, fixture.pin)
         if problems:
@@ -406,6 +413,16 @@ def command_signer(arguments: List[str]) -> int:
                    input=os.environ["INSTALLER_SIGNING_PASSWORD"].encode())
     signed.replace(program)
     return 0
+
+
+def release_alone(work: Path) -> Path:
+    """A copy of release/ in a folder of its own, with nothing else of the
+    project beside it."""
+    alone = work / "alone" / "release"
+    shutil.rmtree(alone.parent, ignore_errors=True)
+    shutil.copytree(SIGN_PACKAGE.parent, alone,
+                    ignore=shutil.ignore_patterns("__pycache__"))
+    return alone
 
 
 def old_osslsigncode(work: Path, version: str) -> Path:
