@@ -300,6 +300,23 @@ function(installer_build_id output index id_index)
   set(${output} "${id}" PARENT_SCOPE)
 endfunction()
 
+# Sets <output> to the hardware IDs of the declared build <index>, in
+# order, with <separator> between them. A line feed, which no ID holds,
+# can stand for a separator that a caller escapes the IDs before writing.
+function(installer_build_ids output index separator)
+  string(JSON last LENGTH "${INSTALLER_BUILDS}" ${index} hardware_ids)
+  math(EXPR last "${last} - 1")
+  set(ids "")
+  foreach(id_index RANGE ${last})
+    installer_build_id(id ${index} ${id_index})
+    if(id_index GREATER 0)
+      string(APPEND ids "${separator}")
+    endif()
+    string(APPEND ids "${id}")
+  endforeach()
+  set(${output} "${ids}" PARENT_SCOPE)
+endfunction()
+
 # Every build's values, checked, and no two builds in one folder, nor one
 # hardware ID twice in one build: Windows tells neither apart by case.
 string(JSON build_count LENGTH "${INSTALLER_BUILDS}")
