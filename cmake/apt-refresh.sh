@@ -9,17 +9,21 @@ APT_UPDATE_TRIES=3
 APT_UPDATE_PAUSE=5
 
 # Runs <apt-get command...> update, with its output appended to <log>, until
-# it succeeds or has been tried APT_UPDATE_TRIES times. After the last
+# it succeeds or has been tried APT_UPDATE_TRIES times. It fetches no
+# translations: nothing here reads a package's long description, and a
+# suite's translation that the archive serves damaged would cost the whole
+# suite's new lists (apt keeps or drops them together). After the last
 # failure, prints each index that could not be refreshed with apt's reason,
 # "<index> (<reason>)", a line each (or apt's errors as they stand, where
-# they name no index), and fails.
+# they name no index, or the output's last line, where it has none), and
+# fails.
 #   usage: refresh_apt_lists <log> <apt-get command...>
 refresh_apt_lists() {
   local refresh_log=$1 refresh_try=1 refresh_output
   shift
   while :; do
     echo "== $* update (try $refresh_try of $APT_UPDATE_TRIES)" >>"$refresh_log"
-    if refresh_output=$("$@" update 2>&1); then
+    if refresh_output=$("$@" -o Acquire::Languages=none update 2>&1); then
       printf '%s\n' "$refresh_output" >>"$refresh_log"
       return 0
     fi
@@ -42,7 +46,11 @@ refresh_apt_lists() {
     /^E: / && !/^E: Some index files failed to download/ {
       other[++others] = substr($0, 4)
     }
-    END { if (!named) for (i = 1; i <= others; i++) print other[i] }'
+    NF { last = $0 }
+    END {
+      if (!named && !others && last != "") other[++others] = last
+      if (!named) for (i = 1; i <= others; i++) print other[i]
+    }'
   return 1
 }
 

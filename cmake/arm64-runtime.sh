@@ -58,7 +58,7 @@ trap failed EXIT
 
 # The private apt set-up for the source. Its lists start empty, so after a
 # failed refresh none hold the source.
-source_apt() { sh "$here/private-apt.sh" "$work/apt" deb-src "$@"; }
+source_apt() { sh "$here/private-apt.sh" "$work/apt" deb-src apt-get "$@"; }
 if ! failures=$(refresh_apt_lists "$log" source_apt); then
   say_blocked_by_stale_lists "$failures" "mingw-w64 $version's source" 2>&3
   exit 1

@@ -17,15 +17,29 @@ debian_codename() {
   )
 }
 
-# Prints the address of the archive that this system's apt sources take the
-# given release's main component from, in either of apt's formats (one-line
-# sources.list or deb822 .sources), so that a mirror the user chose is used.
-# A source named by its suite (stable, say) counts once apt's lists are
+# Prints the suites of the given release that this system's apt sources
+# take the main component from, in either of apt's formats (one-line
+# sources.list or deb822 .sources), so that a mirror the user chose is used:
+# a line each, "<archive address> <suite as the sources name it> <kind>",
+# where the kind is what follows the release in the suite's codename
+# (-updates, -security, -backports), or "-" for the release's own suite. A
+# suite named by its alias (stable, say) counts once apt's lists are
 # updated, which tells its codename.
-debian_archive() {
+debian_suites() {
   apt-get indextargets \
-    --format '$(TARGET_OF) $(COMPONENT) $(RELEASE) $(CODENAME) $(REPO_URI)' \
+    --format '$(TARGET_OF) $(COMPONENT) $(CODENAME) $(RELEASE) $(REPO_URI)' \
     'Identifier: Packages' 2>/dev/null |
-    awk -v release="$1" '$1 == "deb" && $2 == "main" &&
-      ($3 == release || $4 == release) { print $5; exit }'
+    awk -v release="$1" '$1 == "deb" && $2 == "main" {
+      codename = ($3 ~ /^\$\(/) ? $4 : $3
+      if (codename == release) kind = "-"
+      else if (index(codename, release "-") == 1)
+        kind = substr(codename, length(release) + 1)
+      else next
+      if (!seen[$5 " " $4]++) print $5, $4, kind
+    }'
+}
+
+# Prints the address of the archive of the given release's own suite.
+debian_archive() {
+  debian_suites "$1" | awk '$3 == "-" { print $1; exit }'
 }

@@ -18,8 +18,8 @@ readonly DEMO_PACKAGES=(
 # What the test command needs besides: the x86 runtime, the analysers,
 # signing with a software token, package normalization, locales, the
 # licence linter, what builds the arm64 runtime from source, the emulators
-# that the x86 and arm64 Wine run under, what makes the damaged index
-# check's repository, and strace, which watches what a signing run starts.
+# that the x86 and arm64 Wine run under, what makes the apt check's
+# repository, and strace, which watches what a signing run starts.
 readonly TEST_PACKAGES=(
   clang-tidy-19 cppcheck mingw-w64-i686-dev openssl osslsigncode
   libengine-pkcs11-openssl softhsm2 opensc strip-nondeterminism util-linux
@@ -113,11 +113,28 @@ install_packages() {
 
 # Refreshes the system's package lists, once per run of a script. What could
 # not be refreshed is kept in APT_STALE_INDEXES, for every later install.
+# Only dpkg's architectures are refreshed: the native one, which the scripts
+# install for, and any foreign one the machine has, whose Multi-Arch: same
+# packages must move with their native twins when an install upgrades them.
 refresh_system_lists() {
   [ -z "${APT_LISTS_REFRESHED:-}" ] || return 0
-  APT_STALE_INDEXES=$(refresh_apt_lists "$APT_LOG" as_root env \
-    DEBIAN_FRONTEND=noninteractive apt-get -q) || true
+  APT_STALE_INDEXES=$(refresh_apt_lists "$APT_LOG" apt_as_root \
+    -o "APT::Architectures=$(dpkg_architectures)") || true
   APT_LISTS_REFRESHED=1
+}
+
+# dpkg's architectures, native first, separated by commas.
+dpkg_architectures() {
+  { dpkg --print-architecture && dpkg --print-foreign-architectures; } |
+    paste -sd,
+}
+
+# Runs apt-get as root, without questions. sudo's env_reset drops the
+# caller's environment, so APT_CONFIG is handed on where it is set: an apt
+# set-up of the caller's own is the one used.
+apt_as_root() {
+  as_root env DEBIAN_FRONTEND=noninteractive \
+    ${APT_CONFIG:+"APT_CONFIG=$APT_CONFIG"} apt-get -q "$@"
 }
 
 # After a failed refresh: goes on, saying so, where the lists apt has give
@@ -162,8 +179,7 @@ require_available() {
 # shows the log's last lines and where it is.
 apt_logged() {
   echo "== apt-get $*" >>"$APT_LOG"
-  if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" \
-    >>"$APT_LOG" 2>&1; then
+  if ! apt_as_root "$@" >>"$APT_LOG" 2>&1; then
     tail -n 20 "$APT_LOG" >&2
     echo "apt-get $1 failed; its whole output is in $APT_LOG" >&2
     return 1
@@ -206,26 +222,36 @@ generate_suite_locales() {
   fi
 }
 
-# Fetches Debian's packages of another architecture, with every dependency
-# down to libc (the private set-up's package status is empty), through a
-# private apt set-up in <staging>/apt, so nothing is installed system-wide
-# and no architecture is added; unpacks them into <staging>/root with the
-# merged /usr that Debian's systems have (a release's packages may ship
-# only under /usr, and the emulator looks for /lib's dynamic loader).
+# Fetches Debian's packages of another architecture, given as
+# <name>=<version>, with every dependency down to libc (the private set-up's
+# package status is empty), through a private apt set-up in <staging>/apt,
+# so nothing is installed system-wide and no architecture is added; unpacks
+# them into <staging>/root with the merged /usr that Debian's systems have
+# (a release's packages may ship only under /usr, and the emulator looks for
+# /lib's dynamic loader). They come from the suite that holds the first
+# package's version, the host's (its updates, security or backports, say),
+# and so do their dependencies, where that suite has them.
 unpack_private_root() {
-  local staging=$1 arch=$2 failures package directory
+  local staging=$1 arch=$2 failures package directory suite
   shift 2
-  local apt=(sh "$PRIVATE_APT" "$staging/apt" deb -o "APT::Architecture=$arch"
-    -o "APT::Architectures::=$arch")
+  local options=(-o "APT::Architecture=$arch" -o "APT::Architectures::=$arch")
+  local apt=(sh "$PRIVATE_APT" "$staging/apt" deb apt-get "${options[@]}")
   mkdir -p "$staging/root" "$(dirname "$APT_LOG")" || return 1
   # The private lists start empty: after a failed refresh, none hold them.
   if ! failures=$(refresh_apt_lists "$APT_LOG" "${apt[@]}"); then
     say_blocked_by_stale_lists "$failures" "$*"
     return 1
   fi
-  echo "== private apt-get install --download-only $*" >>"$APT_LOG"
-  if ! "${apt[@]}" install -y --download-only --no-install-recommends "$@" \
-    >>"$APT_LOG" 2>&1; then
+  suite=$(sh "$PRIVATE_APT" "$staging/apt" deb apt-cache "${options[@]}" \
+    madison "${1%%=*}" | suite_holding "${1#*=}")
+  if [ -z "$suite" ]; then
+    echo "No suite of Debian $(debian_codename) that apt's sources name" \
+      "holds $1 for $arch" >&2
+    return 1
+  fi
+  echo "== private apt-get install --download-only -t $suite $*" >>"$APT_LOG"
+  if ! "${apt[@]}" install -y --download-only --no-install-recommends \
+    -t "$suite" "$@" >>"$APT_LOG" 2>&1; then
     tail -n 20 "$APT_LOG" >&2
     echo "fetching $* failed; apt's whole output is in $APT_LOG" >&2
     return 1
@@ -239,6 +265,14 @@ unpack_private_root() {
     fi
   done
   rm -rf "$staging/apt"
+}
+
+# Of apt-cache madison's lines on standard input, the suite of the first
+# that gives <version>.
+suite_holding() {
+  awk -F ' [|] ' -v version="$1" '{ gsub(/ /, "", $2) }
+    $2 == version { split($3, words, " "); sub(/\/.*/, "", words[2])
+      print words[2]; exit }'
 }
 
 # Writes an executable script <file> from standard input.

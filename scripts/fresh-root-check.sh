@@ -3,9 +3,11 @@
 # SPDX-License-Identifier: MIT
 # Runs the README's two commands, scripts/demo.sh and then scripts/test.sh,
 # as root in a fresh clone of this checkout's HEAD, inside a fresh minimal
-# root of a Debian suite (stable unless given: Debian's current release).
-# The root is made by mmdebstrap from the archive this system's apt uses,
-# with git and ca-certificates only, as a newcomer's machine would be.
+# root of a Debian release's suite (stable unless given: Debian's current
+# release; oldstable, say, for the one before). The root is made by
+# mmdebstrap from the archives this system's apt uses, with the suite, its
+# updates and its security suite in its apt sources, and git and
+# ca-certificates only, as a newcomer's machine would be.
 #   usage: fresh-root-check.sh [suite]
 # The suite is a name alone (letters, digits, dots and hyphens), as the
 # root's folder is named after it. Everything runs in a mount namespace of
@@ -29,6 +31,7 @@ require_supported_host
 readonly SUITE=${1:-stable}
 readonly WORK=$PWD/build/fresh-root
 readonly ROOT=$WORK/$SUITE
+readonly MOUNTS_LEFT=$WORK/$SUITE.mounts-left
 readonly CLONE=/root/install # the project's clone, inside the root
 readonly BASE_PACKAGES=git,ca-certificates
 readonly BUILDER_PACKAGES=(mmdebstrap)
@@ -61,16 +64,25 @@ proxy_options() {
   done
 }
 
+# The root's apt sources, a line each: the suite with its updates and
+# security suites, as a stock install names them, from the archives that
+# this system's apt takes its own release's from.
+root_sources() {
+  debian_suites "$(debian_codename)" | awk -v suite="$SUITE" '
+    $3 == "-" { print "deb " $1 " " suite " main" }
+    $3 == "-updates" || $3 == "-security" { print "deb " $1 " " suite $3 " main" }'
+}
+
 make_root() {
-  local archive options
-  archive=$(debian_archive "$(debian_codename)")
-  if [ -z "$archive" ]; then
+  local sources options
+  mapfile -t sources < <(root_sources)
+  if [ "${#sources[@]}" -eq 0 ]; then
     echo "The system's apt sources name no Debian archive to make the root from" >&2
     return 1
   fi
   mapfile -t options < <(proxy_options)
   mmdebstrap --quiet --variant=minbase --include="$BASE_PACKAGES" \
-    "${options[@]}" "$SUITE" "$ROOT" "$archive"
+    "${options[@]}" "$SUITE" "$ROOT" "${sources[@]}"
   cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
   if compgen -G "$LOCAL_AUTHORITIES/*.crt" >/dev/null; then
     cp "$LOCAL_AUTHORITIES"/*.crt "$ROOT$LOCAL_AUTHORITIES/"
@@ -78,21 +90,32 @@ make_root() {
   fi
   git clone --quiet "$PWD" "$ROOT$CLONE"
   echo "$(. "$ROOT/etc/os-release" && echo "$PRETTY_NAME") in $ROOT," \
-    "with a clone of $(git rev-parse --short HEAD)"
+    "with a clone of $(git rev-parse --short HEAD), and the apt sources:"
+  printf '  %s\n' "${sources[@]}"
 }
 
 # Runs a command in the root as a newcomer's root shell would, in a mount
 # namespace that holds the root's /proc, /sys and /dev while it runs. The
 # suite's aarch64 registration is the kernel's, not the namespace's, so it
-# is taken back first.
+# is taken back first. Once they are unmounted, whatever is still mounted
+# inside the root, which only the namespace sees, is written to MOUNTS_LEFT
+# and fails the command; remove_root then leaves the root in place.
 in_root() {
   unshare --mount --propagation private -- bash -c '
     set -e
-    root=$1 registration=$1$2
-    shift 2
+    root=$1 registration=$1$2 mounts_left=$3
+    shift 3
     leave() {
+      local left
       [ ! -e "$registration" ] || echo -1 >"$registration"
       umount --recursive --lazy "$root/proc" "$root/sys" "$root/dev"
+      left=$(findmnt --list --noheadings --output TARGET |
+        awk -v root="$root" "index(\$0, root \"/\") == 1")
+      if [ -n "$left" ]; then
+        printf "%s\n" "$left" >"$mounts_left"
+        echo "Still mounted inside $root when its command ended:" $left >&2
+        exit 1
+      fi
     }
     trap leave EXIT
     mount -t proc proc "$root/proc"
@@ -100,11 +123,11 @@ in_root() {
     mount --rbind /dev "$root/dev"
     chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
-  ' in-root "$ROOT" "$BINFMT_MISC/$AARCH64_BINFMT" "$@"
+  ' in-root "$ROOT" "$BINFMT_MISC/$AARCH64_BINFMT" "$MOUNTS_LEFT" "$@"
 }
 
 # Ends whatever still runs in the root (a Wine server, say), and removes
-# the root when nothing is mounted inside it.
+# the root, unless something was left mounted inside it.
 remove_root() {
   local link
   for link in /proc/[0-9]*/root; do
@@ -112,12 +135,34 @@ remove_root() {
       kill -KILL "$(basename "$(dirname "$link")")" 2>/dev/null || true
     fi
   done
-  if findmnt --list --noheadings --output TARGET |
-    awk -v root="$ROOT" 'index($0, root "/") == 1 { found = 1 } END { exit !found }'; then
-    echo "Something is still mounted inside $ROOT: it is left in place" >&2
+  if [ -s "$MOUNTS_LEFT" ]; then
+    echo "$ROOT is left in place: $(paste -sd' ' "$MOUNTS_LEFT") stayed" \
+      "mounted inside it (see $MOUNTS_LEFT; remove both once nothing is" \
+      "mounted there)" >&2
     return 1
   fi
   rm -rf --one-file-system "$ROOT"
+}
+
+# The guard against removing a root that still has something mounted: a
+# command in the root that mounts a file system of its own fails, naming
+# it, and the mount ends with the namespace.
+check_mount_guard() {
+  local status=0 output
+  output=$(in_root mount -t tmpfs guard-check /mnt 2>&1) || status=$?
+  if [ "$status" -eq 0 ] || [ "$(cat "$MOUNTS_LEFT" 2>/dev/null)" != "$ROOT/mnt" ] ||
+    ! grep -qxF "Still mounted inside $ROOT when its command ended: $ROOT/mnt" \
+      <<<"$output"; then
+    echo "A tmpfs left mounted in the root went unnoticed (status $status):" \
+      "$output" >&2
+    return 1
+  fi
+  rm "$MOUNTS_LEFT"
+  if findmnt --list --noheadings --output TARGET | grep -qxF "$ROOT/mnt"; then
+    echo "$ROOT/mnt is mounted outside the root's namespace" >&2
+    return 1
+  fi
+  echo "A tmpfs left mounted in the root: named, and its command failed"
 }
 
 # The demo adds no architecture to the machine it runs on.
@@ -171,6 +216,7 @@ stage "Installing what makes a root" install_packages "${BUILDER_PACKAGES[@]}"
 remove_root
 mkdir -p "$WORK"
 stage "Making a minimal Debian $SUITE root" make_root
+check_mount_guard
 stage "scripts/demo.sh in the root" in_root bash -c "cd $CLONE && scripts/demo.sh"
 check_no_foreign_architecture
 check_demo_ended_wine

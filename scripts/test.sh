@@ -496,8 +496,8 @@ run_reuse_lint
 check_docs
 check_bad_arguments
 check_bad_vendor_files
-echo "== A package index the archive serves damaged"
-tests/damaged_index_check.sh
+echo "== The scripts' apt: damaged indexes, sudo, the private roots' suites"
+tests/apt_check.sh
 for arch in "${ARCHITECTURES[@]}"; do
   status=0
   cmake --workflow --preset "windows-$arch" --fresh || status=$?
