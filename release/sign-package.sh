@@ -22,6 +22,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 readonly HERE
 
 readonly USAGE="usage: sign-package.sh [options] <package.zip> <signed.zip>
+   or: sign-package.sh --install-prerequisites   (only installs them)
 The key, one of:
   --pkcs12 FILE                 key and certificates in a PKCS#12 file
   --key URI --certificates FILE --pkcs11-module FILE
@@ -45,7 +46,10 @@ Verification:
                                 from where the certificate says
 Tools:
   --install-prerequisites       install the Debian packages it needs with
-                                apt; without it, a missing one is named
+                                apt, and an osslsigncode that checks
+                                revocation from Debian's backports where
+                                the release's own is older; without it, a
+                                missing or old one is named
 The PIN or password comes from INSTALLER_SIGNING_PASSWORD (empty: none),
 which the script takes out of its environment: only osslsigncode, on its
 standard input, and a --command signer, in INSTALLER_SIGNING_PASSWORD,
@@ -59,10 +63,14 @@ readonly PKCS11_PACKAGES=(libengine-pkcs11-openssl)
 # fetch the signing certificate's revocation list; an older one passes a
 # certificate whose revocation it never checked.
 readonly OSSLSIGNCODE_NEEDED=2.8
+readonly ARCHIVE_KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
+# The apt sources file that --install-prerequisites adds the release's
+# backports in, where apt's sources lack them.
+readonly BACKPORTS_SOURCES=install-exe-backports.list
 
 pkcs12='' key='' certificates='' module='' command='' ca_file='' crl_file=''
 no_timestamp='' timestamps=() work='' partial='' signer=''
-install_prerequisites='' description='' url='' programs=()
+install_prerequisites='' set_up_only='' description='' url='' programs=()
 
 fail() {
   echo "sign-package.sh: $*" >&2
@@ -76,6 +84,10 @@ usage_error() {
 }
 
 parse_options() {
+  if [ $# -eq 1 ] && [ "$1" = --install-prerequisites ]; then
+    install_prerequisites=1 set_up_only=1
+    return 0
+  fi
   while [ $# -gt 0 ]; do
     case $1 in
     --pkcs12 | --key | --certificates | --pkcs11-module | --command | \
@@ -321,12 +333,22 @@ stop_signer() {
   exit "$1"
 }
 
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Runs apt-get as root, without questions, its output on standard error. A
+# refresh fetches no translations, which signing never reads.
+apt_as_root() {
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -q \
+    -o Acquire::Languages=none "$@" >&2
+}
+
 # The machine that holds the key gets no package it was not asked to
 # install: a missing one is named, or with --install-prerequisites
-# installed with apt (as root, or through sudo), apt's output on standard
-# error.
+# installed with apt.
 require_packages() {
-  local package missing=() as_root=()
+  local package missing=()
   for package in "$@"; do
     [ "$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null)" = \
       "install ok installed" ] || missing+=("$package")
@@ -335,29 +357,83 @@ require_packages() {
   [ -n "$install_prerequisites" ] ||
     fail "missing the Debian packages ${missing[*]}: install them" \
       "(apt-get install ${missing[*]}), or give --install-prerequisites"
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  { "${as_root[@]}" apt-get -q update &&
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q install \
-      -y --no-install-recommends "${missing[@]}"; } >&2 ||
+  { apt_as_root update &&
+    apt_as_root install -y --no-install-recommends "${missing[@]}"; } ||
     fail "could not install ${missing[*]} with apt"
 }
 
+# The installed osslsigncode's version; nothing where it gives none.
+osslsigncode_version() {
+  osslsigncode --version 2>/dev/null |
+    sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p' || true
+}
+
+release_codename() {
+  (. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || true
+}
+
+# Whether apt's lists name the suite, by its codename or as the sources
+# write it.
+apt_has_suite() {
+  apt-get indextargets --format '$(CODENAME) $(RELEASE)' 2>/dev/null |
+    awk -v suite="$1" '$1 == suite || $2 == suite { found = 1 }
+      END { exit !found }'
+}
+
+# The archive that apt's sources take the release's main component from.
+release_archive() {
+  apt-get indextargets \
+    --format '$(TARGET_OF) $(COMPONENT) $(CODENAME) $(RELEASE) $(REPO_URI)' \
+    'Identifier: Packages' 2>/dev/null |
+    awk -v release="$1" '$1 == "deb" && $2 == "main" &&
+      ($3 == release || $4 == release) { print $5; exit }'
+}
+
+# Installs osslsigncode from the release's backports (Debian 12's own is
+# older than OSSLSIGNCODE_NEEDED), and adds them to apt's sources first
+# where these lack them, saying so.
+install_osslsigncode_from_backports() {
+  local found=$1 suite archive parts
+  suite="$(release_codename)-backports"
+  echo "sign-package.sh: osslsigncode $found verifies without a revocation" \
+    "list it cannot fetch: installing a later one from Debian's $suite" >&2
+  apt_as_root update || fail "could not refresh apt's package lists"
+  if ! apt_has_suite "$suite"; then
+    archive=$(release_archive "$(release_codename)")
+    [ -n "$archive" ] ||
+      fail "apt's sources name no Debian archive to take $suite from"
+    eval "$(apt-config shell parts Dir::Etc::sourceparts/d)"
+    echo "sign-package.sh: adding $suite to apt's sources, in" \
+      "$parts$BACKPORTS_SOURCES" >&2
+    echo "deb [signed-by=$ARCHIVE_KEYRING] $archive $suite main" |
+      as_root tee "$parts$BACKPORTS_SOURCES" >/dev/null ||
+      fail "could not write $parts$BACKPORTS_SOURCES"
+    apt_as_root update || fail "could not refresh apt's package lists"
+  fi
+  apt_as_root install -y --no-install-recommends "osslsigncode/$suite" ||
+    fail "could not install osslsigncode from $suite with apt"
+}
+
 # Refuses, before anything is signed, an osslsigncode that would verify a
-# signature without checking the certificate's revocation.
+# signature without checking the certificate's revocation; with
+# --install-prerequisites, replaces it first.
 require_osslsigncode_version() {
-  local found codename
-  found=$(osslsigncode --version 2>/dev/null |
-    sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p') || true
+  local found
+  found=$(osslsigncode_version)
+  if [ -n "$found" ] &&
+    dpkg --compare-versions "$found" lt "$OSSLSIGNCODE_NEEDED" &&
+    [ -n "$install_prerequisites" ]; then
+    install_osslsigncode_from_backports "$found"
+    found=$(osslsigncode_version)
+  fi
   if [ -n "$found" ] &&
     dpkg --compare-versions "$found" ge "$OSSLSIGNCODE_NEEDED"; then
     return 0
   fi
-  codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") ||
-    true
   fail "osslsigncode ${found:-of an unknown version} found, and" \
     "$OSSLSIGNCODE_NEEDED or later is needed, which checks revocation:" \
-    "install it from Debian's backports (apt-get install -t" \
-    "${codename:-<release>}-backports osslsigncode)"
+    "give --install-prerequisites, or install it from Debian's backports" \
+    "(apt-get install -t $(release_codename)-backports osslsigncode)"
 }
 
 clean_up() {
@@ -370,6 +446,12 @@ main() {
   trap 'stop_signer 143' TERM
   trap 'stop_signer 129' HUP
   parse_options "$@"
+  if [ -n "$set_up_only" ]; then
+    require_packages "${PACKAGES[@]}" "${PKCS11_PACKAGES[@]}"
+    require_osslsigncode_version
+    echo "sign-package.sh: what signing needs is installed"
+    exit 0
+  fi
   check_options
   require_packages "${PACKAGES[@]}"
   [ -z "$module" ] || require_packages "${PKCS11_PACKAGES[@]}"

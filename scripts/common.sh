@@ -201,6 +201,9 @@ install_prerequisites() {
   fi
   install_packages "${packages[@]}"
   generate_suite_locales
+  # The signing tools as a signing machine gets them: an osslsigncode too old
+  # to check revocation (Debian 12's own) is replaced from the backports.
+  "$(dirname "$BUILD_SCRIPTS")/release/sign-package.sh" --install-prerequisites
 }
 
 # Enables in /etc/locale.gen, and generates, those of the suite's locales

@@ -5,8 +5,10 @@
 every package with a key on a SoftHSM2 token and a time stamp from a local
 authority, then, on the first package, each other signer of the table and
 each way signing must fail. Also runs the worked example of
-docs/releasing.md on the last package, and holds every signed program to
-the size that the README gives.
+docs/releasing.md on the last package, holds every signed program to
+the size that the README gives, and sets a signing machine up with
+--install-prerequisites alone, against stand-ins for apt-get and
+osslsigncode.
 
 usage: signing_check.py <work folder> <package.zip>...
    or: signing_check.py command-signer [--change-byte] <p12> <program>
@@ -627,6 +629,119 @@ def signer_left(connections: List[socket.socket], started: Path) -> List[str]:
     return problems
 
 
+# The signing machine's set-up, with stand-ins for apt-get and osslsigncode:
+# whether apt's sources already name the release's backports, and the
+# osslsigncode version installed before. Each row gives the apt-get calls
+# expected after the lists' reads, and whether the sources file is written.
+APT = "-q -o Acquire::Languages=none"
+FROM_BACKPORTS = f"{APT} install -y --no-install-recommends osslsigncode/{{}}"
+SET_UP_CASES = [
+    ("Debian's own osslsigncode 2.5, no backports in apt's sources", "2.5",
+     False, [f"{APT} update", f"{APT} update", FROM_BACKPORTS], True),
+    ("osslsigncode 2.5, backports in apt's sources", "2.5", True,
+     [f"{APT} update", FROM_BACKPORTS], False),
+    ("osslsigncode 2.9", "2.9", False, [], False),
+]
+ARCHIVE = "http://archive.invalid/debian/"
+BACKPORTS_SOURCES = "install-exe-backports.list"
+
+
+def release_codename() -> str:
+    for line in Path("/etc/os-release").read_text().splitlines():
+        if line.startswith("VERSION_CODENAME="):
+            return line.split("=", 1)[1].strip('"')
+    raise Failure("/etc/os-release gives no codename")
+
+
+def set_up_stand_ins(folder: Path, version: str, backports: bool) -> dict:
+    """A folder with a stand-in apt-get that records its calls and answers
+    indextargets with the given suites, and installs the backports'
+    osslsigncode 2.9 by changing the version the stand-in osslsigncode gives;
+    the environment to run sign-package.sh with."""
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / "sources.list.d").mkdir(parents=True)
+    codename = release_codename()
+    targets = [f"deb main {codename} {codename} {ARCHIVE}"]
+    if backports:
+        targets.append(f"deb main {codename}-backports {codename}-backports "
+                       f"{ARCHIVE}")
+    (folder / "targets").write_text("\n".join(targets) + "\n")
+    (folder / "version").write_text(version + "\n")
+    (folder / "apt.conf").write_text(
+        f'Dir::Etc::sourceparts "{folder}/sources.list.d";\n')
+    stand_ins = {
+        "apt-get": f"""#!/bin/sh
+if [ "$1" = indextargets ]; then
+  while read -r target component codename release uri; do
+    printf '%s\\n' "$3" | sed -e "s|\\$(TARGET_OF)|$target|" \\
+      -e "s|\\$(COMPONENT)|$component|" -e "s|\\$(CODENAME)|$codename|" \\
+      -e "s|\\$(RELEASE)|$release|" -e "s|\\$(REPO_URI)|$uri|"
+  done <"{folder}/targets"
+  exit 0
+fi
+echo "$*" >>"{folder}/calls"
+case "$*" in *osslsigncode/*-backports*) echo 2.9 >"{folder}/version" ;; esac
+""",
+        "osslsigncode": f"""#!/bin/sh
+echo "osslsigncode $(cat "{folder}/version"), using:"
+""",
+    }
+    for name, text in stand_ins.items():
+        (folder / name).write_text(text)
+        (folder / name).chmod(0o755)
+    env = dict(os.environ, PATH=f"{folder}:{os.environ['PATH']}",
+               APT_CONFIG=str(folder / "apt.conf"))
+    env.pop("INSTALLER_SIGNING_PASSWORD", None)
+    return env
+
+
+def run_set_up_cases(work: Path) -> int:
+    failures = 0
+    backports = f"{release_codename()}-backports"
+    for name, version, listed, calls, writes in SET_UP_CASES:
+        folder = work / "set-up"
+        env = set_up_stand_ins(folder, version, listed)
+        result = subprocess.run([str(SIGN_PACKAGE), "--install-prerequisites"],
+                                env=env, capture_output=True, text=True,
+                                timeout=SIGNING_TIMEOUT)
+        made = (folder / "calls").read_text().splitlines() \
+            if (folder / "calls").exists() else []
+        sources = folder / "sources.list.d" / BACKPORTS_SOURCES
+        problems = []
+        if result.returncode != 0:
+            problems.append(f"status {result.returncode}")
+        if made != [call.format(backports) for call in calls]:
+            problems.append(f"apt-get was asked for {made}")
+        expected_sources = (f"deb [signed-by=/usr/share/keyrings/"
+                            f"debian-archive-keyring.gpg] {ARCHIVE} "
+                            f"{backports} main\n")
+        if writes != sources.exists() or (
+                writes and sources.read_text() != expected_sources):
+            problems.append(f"{BACKPORTS_SOURCES}: " + (
+                repr(sources.read_text()) if sources.exists() else "none"))
+        said = result.stderr.splitlines()
+        expected_said = []
+        if calls:
+            expected_said.append(
+                f"sign-package.sh: osslsigncode {version} verifies without a "
+                f"revocation list it cannot fetch: installing a later one "
+                f"from Debian's {backports}")
+        if writes:
+            expected_said.append(
+                f"sign-package.sh: adding {backports} to apt's sources, in "
+                f"{sources}")
+        if said != expected_said:
+            problems.append(f"standard error {said}")
+        if result.stdout != "sign-package.sh: what signing needs is installed\n":
+            problems.append(f"standard output {result.stdout!r}")
+        if problems:
+            failures += 1
+            print(f"FAIL set-up, {name}: {'; '.join(problems)}")
+        else:
+            print(f"ok   set-up, {name}: apt-get {made or 'not run'}")
+    return failures
+
+
 def main() -> int:
     if sys.argv[1] == "command-signer":
         return command_signer(sys.argv[2:])
@@ -657,6 +772,7 @@ def main() -> int:
             failures += 1
             print(f"FAIL worked example: {failure}")
         failures += run_signal_cases(fixture, packages[0], work)
+        failures += run_set_up_cases(work)
         if authority.requests == 0:
             failures += 1
             print("FAIL the time-stamp authority answered no request")
