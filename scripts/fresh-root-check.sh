@@ -5,9 +5,10 @@
 # as root in a fresh clone of this checkout's HEAD, inside a fresh minimal
 # root of a Debian release's suite (stable unless given: Debian's current
 # release; oldstable, say, for the one before). The root is made by
-# mmdebstrap from the archives this system's apt uses, with the suite, its
-# updates and its security suite in its apt sources, and git and
-# ca-certificates only, as a newcomer's machine would be.
+# mmdebstrap from the archives this system's apt uses, with the suite's
+# release, its updates and its security suite in its apt sources, named by
+# the release's codename, and git and ca-certificates only, as a newcomer's
+# machine would be.
 #   usage: fresh-root-check.sh [suite]
 # The suite is a name alone (letters, digits, dots and hyphens), as the
 # root's folder is named after it. Everything runs in a mount namespace of
@@ -64,25 +65,44 @@ proxy_options() {
   done
 }
 
-# The root's apt sources, a line each: the suite with its updates and
-# security suites, as a stock install names them, from the archives that
-# this system's apt takes its own release's from.
+# The codename of the suite, as the archive's Release file for it gives it:
+# a stock install's apt sources name the release by it, and the archive may
+# let an alias's updates or security suite go stale (oldstable-security's
+# Release file expired while the codename's was current).
+#   usage: suite_codename <archive>
+suite_codename() {
+  local release="$WORK/$SUITE.Release"
+  /usr/lib/apt/apt-helper download-file "${1%/}/dists/$SUITE/Release" \
+    "$release" >/dev/null || return 1
+  sed -n 's/^Codename: //p' "$release"
+  rm "$release"
+}
+
+# The root's apt sources, a line each: the release <codename> with its
+# updates and security suites, as a stock install names them, from the
+# archives that this system's apt takes its own release's from.
 root_sources() {
-  debian_suites "$(debian_codename)" | awk -v suite="$SUITE" '
-    $3 == "-" { print "deb " $1 " " suite " main" }
-    $3 == "-updates" || $3 == "-security" { print "deb " $1 " " suite $3 " main" }'
+  debian_suites "$(debian_codename)" | awk -v release="$1" '
+    $3 == "-" { print "deb " $1 " " release " main" }
+    $3 == "-updates" || $3 == "-security" { print "deb " $1 " " release $3 " main" }'
 }
 
 make_root() {
-  local sources options
-  mapfile -t sources < <(root_sources)
-  if [ "${#sources[@]}" -eq 0 ]; then
+  local archive codename sources options
+  archive=$(debian_archive "$(debian_codename)")
+  if [ -z "$archive" ]; then
     echo "The system's apt sources name no Debian archive to make the root from" >&2
     return 1
   fi
+  codename=$(suite_codename "$archive") || true
+  if [ -z "$codename" ]; then
+    echo "$archive gives no codename for the suite $SUITE" >&2
+    return 1
+  fi
+  mapfile -t sources < <(root_sources "$codename")
   mapfile -t options < <(proxy_options)
   mmdebstrap --quiet --variant=minbase --include="$BASE_PACKAGES" \
-    "${options[@]}" "$SUITE" "$ROOT" "${sources[@]}"
+    "${options[@]}" "$codename" "$ROOT" "${sources[@]}"
   cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
   if compgen -G "$LOCAL_AUTHORITIES/*.crt" >/dev/null; then
     cp "$LOCAL_AUTHORITIES"/*.crt "$ROOT$LOCAL_AUTHORITIES/"
