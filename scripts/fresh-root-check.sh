@@ -72,8 +72,9 @@ proxy_options() {
 #   usage: suite_codename <archive>
 suite_codename() {
   local release="$WORK/$SUITE.Release"
-  /usr/lib/apt/apt-helper download-file "${1%/}/dists/$SUITE/Release" \
-    "$release" >/dev/null || return 1
+  # As root into the work folder, which apt's own user cannot write to.
+  /usr/lib/apt/apt-helper -o APT::Sandbox::User=root download-file \
+    "${1%/}/dists/$SUITE/Release" "$release" >/dev/null || return 1
   sed -n 's/^Codename: //p' "$release"
   rm "$release"
 }
