@@ -174,7 +174,9 @@ has_line() {
 
 # Whether <text> has no line that matches <pattern>; shows those it has.
 lacks() {
-  ! grep -e "$2" <<<"$1" | sed 's/^/     | /' | grep . && return 0
+  local found
+  found=$(grep -e "$2" <<<"$1") || return 0
+  sed 's/^/     | /' <<<"$found"
   echo "     lines that match $2, above"
   return 1
 }
