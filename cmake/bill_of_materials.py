@@ -17,7 +17,6 @@ import json
 import re
 import subprocess
 import sys
-from dataclasses import dataclass, field
 from datetime import datetime, timezone
 from pathlib import Path
 from typing import Dict, List, Optional
@@ -25,10 +24,15 @@ from urllib.parse import quote
 
 import pefile
 
+from build_tree import (PROGRAM, LinkInput, link_map_inputs, link_map_path,
+                        program_path, project_object, read_deliverables)
+
 # The bill's hashes and serial number, as release/sign-package.sh gives
-# them to the signed package's bill.
+# them to the signed package's bill, and what a package's files say.
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "release"))
 from bill_identity import file_hashes, with_serial_number  # noqa: E402
+from package_facts import (BUILD_INFO, FILE_NAME_PROPERTY,  # noqa: E402
+                           source_date_epoch, version_strings)
 
 PROJECT_AUTHORS = "The install authors"
 PROJECT_LICENSE = "MIT"
@@ -46,10 +50,6 @@ RUNTIME_SOURCE_VERSION_FROM = "mingw-w64-common"
 # What every program loads at run time, and what a staging program loads too.
 LOADED_LIBRARIES = ["newdev.dll"]
 STAGING_LIBRARIES = ["setupapi.dll"]
-# An object of the project's own, as the link map names it.
-PROJECT_OBJECT = re.compile(r"^CMakeFiles/[^/]+\.dir/(.+)$")
-# How the link map names the import address of a function.
-DLLIMPORT = "__declspec(dllimport) "
 
 
 # What the arm64 runtime's recipe writes about the source it built from.
@@ -67,39 +67,9 @@ def prop(name: str, value: str) -> Dict[str, str]:
 
 
 def file_properties(file_name: str, executable: bool) -> List[Dict[str, str]]:
-    return [prop("bsi:component:filename", file_name),
+    return [prop(FILE_NAME_PROPERTY, file_name),
             prop("bsi:component:executable",
                  "executable" if executable else "non-executable")]
-
-
-@dataclass
-class LinkInput:
-    sections: List[str] = field(default_factory=list)
-    imports: List[str] = field(default_factory=list)  # its stubs' functions
-
-
-def link_map_inputs(map_file: Path) -> Dict[str, LinkInput]:
-    """Every input file of the link, as the map names it, with the names of
-    its sections that went into the program and the imported functions it
-    defines. Input sections are the lines whose text starts in the header's
-    In column; the symbols they define follow them, further in."""
-    lines = map_file.read_text().splitlines()
-    column = lines[0].index("In")
-    inputs: Dict[str, LinkInput] = {}
-    current = None
-    for line in lines[1:]:
-        text = line[column:]
-        if not text or line[column - 1] != " ":
-            continue
-        match = re.fullmatch(r"(.+):\(([^()]*)\)", text)
-        if text[0] != " " and match:
-            current = inputs.setdefault(match[1], LinkInput())
-            current.sections.append(match[2])
-        elif current and text.strip().startswith(DLLIMPORT):
-            function = text.strip().removeprefix(DLLIMPORT)
-            if function not in current.imports:
-                current.imports.append(function)
-    return inputs
 
 
 def archive_members(archiver: str, library: Path) -> List[str]:
@@ -169,32 +139,23 @@ class Program:
     """One program of the package: its file, and what its link map says it
     is made of."""
 
-    def __init__(self, directory: str, executable: Path, map_file: Path,
-                 stages: bool):
+    def __init__(self, build_dir: Path, directory: str, stages: bool):
         self.directory = directory
         self.loads = LOADED_LIBRARIES + (STAGING_LIBRARIES if stages else [])
-        self.file_name = f"{directory}/install.exe"
-        self.data = executable.read_bytes()
+        self.file_name = f"{directory}/{PROGRAM}"
+        self.data = program_path(build_dir, directory).read_bytes()
         pe = pefile.PE(data=self.data, fast_load=True)
         pe.parse_data_directories(directories=[
             pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
             pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
         self.imports = sorted(entry.dll.decode()
                               for entry in pe.DIRECTORY_ENTRY_IMPORT)
-        self.description = file_description(pe)
-        self.inputs = link_map_inputs(map_file)
+        self.description = version_strings(pe).get("FileDescription", "")
+        self.inputs = link_map_inputs(
+            link_map_path(build_dir, directory).read_text())
 
     def ref(self, part: str = "") -> str:
         return self.file_name + (f"#{part}" if part else "")
-
-
-def file_description(pe: pefile.PE) -> str:
-    for info in getattr(pe, "FileInfo", [[]])[0]:
-        for table in getattr(info, "StringTable", []):
-            value = table.entries.get(b"FileDescription")
-            if value:
-                return value.decode()
-    return ""
 
 
 def object_component(program: Program, file_name: str, name: str,
@@ -215,18 +176,17 @@ def program_contents(program: Program, runtime: Runtime, source_dir: Path,
     own, runtime_objects = [], []
     stubs: Dict[str, List[dict]] = {}
     for name, linked in sorted(program.inputs.items()):
-        project = PROJECT_OBJECT.match(name)
+        project = project_object(name)
         path = Path(name)
         if project:
-            own.append(project_object(program, project[1], source_dir,
-                                      generated))
+            own.append(own_object(program, project, source_dir, generated))
         elif path.is_absolute() and path.resolve().parent == runtime.lib:
             runtime_objects.append(object_component(
                 program, path.name, path.name,
                 "start-up object of the MinGW-w64 runtime"))
         elif "/" not in name and name in runtime.archive_of:
             archive = runtime.archive_of[name]
-            if any(section.startswith(".idata$") for section in linked.sections):
+            if linked.has_section(".idata$"):
                 stubs.setdefault(archive, []).append(object_component(
                     program, name, name, import_description(archive, linked)))
             else:
@@ -265,8 +225,8 @@ def import_description(archive: str, linked: LinkInput) -> str:
     return f"import table entry from {archive}"
 
 
-def project_object(program: Program, object_path: str, source_dir: Path,
-                   generated: Dict[str, str]) -> dict:
+def own_object(program: Program, object_path: str, source_dir: Path,
+               generated: Dict[str, str]) -> dict:
     """One of the project's objects, named by the source it is built from.
     A generated source is named by the project file it is made from."""
     source = re.sub(r"\.(obj|res)$", "", object_path)
@@ -321,11 +281,10 @@ def read_toolchain(path: Path) -> Dict[str, tuple]:
 
 def build_epoch(build_info: Path) -> int:
     """The packages' time, as the build's BUILDINFO.txt gives it."""
-    match = re.search(r"^SOURCE_DATE_EPOCH: (\d+)$", build_info.read_text(),
-                      re.MULTILINE)
-    if not match:
+    epoch = source_date_epoch(build_info.read_text())
+    if epoch is None:
         raise SystemExit(f"{build_info} gives no SOURCE_DATE_EPOCH")
-    return int(match[1])
+    return epoch
 
 
 def formulation(toolchain: Dict[str, tuple], distribution: str) -> List[dict]:
@@ -343,13 +302,9 @@ def bill(options: argparse.Namespace) -> dict:
     generated = dict(pair.split("=", 1) for pair in options.generated)
     supplier = {"name": options.supplier} if options.supplier else None
     # Each build's program and link map, where the build writes them.
-    build_dir = Path(options.deliverables).parent
-    builds = json.loads(Path(options.deliverables).read_text())["builds"]
-    programs = [Program(build["folder"],
-                        build_dir / build["folder"] / "install.exe",
-                        build_dir / "link-maps" / f"{build['folder']}.map",
-                        build["stage"])
-                for build in builds]
+    build_dir = Path(options.build_dir)
+    programs = [Program(build_dir, build["folder"], build["stage"])
+                for build in read_deliverables(build_dir)["builds"]]
     imported = sorted({dll for program in programs for dll in program.imports},
                       key=str.lower)
     loaded = [dll for dll in LOADED_LIBRARIES + STAGING_LIBRARIES
@@ -364,7 +319,7 @@ def bill(options: argparse.Namespace) -> dict:
         "description": f"{options.name} {options.version} for "
                        f"windows-{options.architecture}",
         "licenses": [{"license": {"id": PROJECT_LICENSE}}],
-        "properties": [prop("bsi:component:filename", options.package_file)],
+        "properties": [prop(FILE_NAME_PROPERTY, options.package_file)],
     }
     if supplier:
         package = {"supplier": supplier, **package}
@@ -411,7 +366,7 @@ def main() -> int:
     parser.add_argument("--package-file", required=True)
     parser.add_argument("--supplier", default="")
     parser.add_argument("--build-info", required=True,
-                        help="BUILDINFO.txt, with the SOURCE_DATE_EPOCH")
+                        help=f"{BUILD_INFO}, with the SOURCE_DATE_EPOCH")
     parser.add_argument("--source-dir", required=True)
     parser.add_argument("--toolchain", required=True)
     parser.add_argument("--archiver", required=True)
@@ -425,8 +380,8 @@ def main() -> int:
     parser.add_argument("--generated", action="append", default=[],
                         help="<generated source>=<project file it is made "
                         "from>")
-    parser.add_argument("--deliverables", required=True,
-                        help="the build folder's deliverables.json, which "
+    parser.add_argument("--build-dir", required=True,
+                        help="the build folder, whose deliverables.json "
                         "gives each build's folder and staging")
     options = parser.parse_args()
     content = with_serial_number(bill(options))

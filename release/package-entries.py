@@ -28,12 +28,10 @@ from pathlib import Path, PurePosixPath
 
 import pefile
 
-# The bill's hashes and serial number, as the build writes them.
+# The bill's hashes and serial number, as the build writes them, and what a
+# package's files say.
 from bill_identity import file_hashes, with_serial_number
-
-BUILD_INFO = "BUILDINFO.txt"
-BILL = "sbom.cdx.json"
-FILE_NAME = "bsi:component:filename"
+from package_facts import BILL, BUILD_INFO, FILE_NAME_PROPERTY, version_strings
 
 
 def fail(message: str) -> int:
@@ -54,7 +52,7 @@ def bill_programs(bill: dict) -> list:
             for component in bill.get("components", [])
             if component.get("type") == "application"
             for prop in component.get("properties", [])
-            if prop.get("name") == FILE_NAME]
+            if prop.get("name") == FILE_NAME_PROPERTY]
 
 
 def listed_programs(package: str) -> list:
@@ -80,12 +78,10 @@ def programs(package: str) -> int:
 def product(package: str) -> int:
     names = listed_programs(package)
     program = pefile.PE(data=open_package(package).read(names[0]))
-    for info in getattr(program, "FileInfo", [[]])[0]:
-        for table in getattr(info, "StringTable", []):
-            name = table.entries.get(b"ProductName")
-            if name:
-                print(name.decode())
-                return 0
+    name = version_strings(program).get("ProductName")
+    if name:
+        print(name)
+        return 0
     return fail(f"{names[0]}: its version information names no product")
 
 

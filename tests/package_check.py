@@ -9,22 +9,25 @@ has been made yet."""
 import argparse
 import hashlib
 import json
-import re
 import sys
 import zipfile
 from pathlib import Path
 from typing import List
 
+SOURCE_DIR = Path(__file__).resolve().parent.parent
+sys.path[:0] = [str(SOURCE_DIR / "cmake"), str(SOURCE_DIR / "release")]
+from build_tree import (PROGRAM, link_map_inputs, link_map_path,  # noqa: E402
+                        object_name, program_path, read_deliverables)
+from package_facts import (BILL, BUILD_INFO,  # noqa: E402
+                           FILE_NAME_PROPERTY)
+
 SKIPPED = 77  # the status the test's SKIP_RETURN_CODE names
-PROGRAM = "install.exe"  # each build's program, in its own folder
-PACKAGE_FILES = {"README.txt", "BUILDINFO.txt", "LICENSE.txt",
-                 "COPYING.MinGW-w64-runtime.txt", "sbom.cdx.json"}
+PACKAGE_FILES = {"README.txt", BUILD_INFO, "LICENSE.txt",
+                 "COPYING.MinGW-w64-runtime.txt", BILL}
 # Packaged files that are copies of the project's: (in the package, source).
 PACKAGE_COPIES = [("LICENSE.txt", "LICENSE"),
                   ("COPYING.MinGW-w64-runtime.txt",
                    "packaging/COPYING.MinGW-w64-runtime.txt")]
-BILL = "sbom.cdx.json"
-FILE_NAME = "bsi:component:filename"
 # What each program needs from Windows, and a staging program besides.
 SYSTEM_LIBRARIES = ["windows:KERNEL32.dll", "windows:msvcrt.dll",
                     "windows:newdev.dll"]
@@ -32,16 +35,8 @@ STAGING_LIBRARIES = ["windows:setupapi.dll"]
 
 
 def link_map_objects(link_map: str) -> set:
-    """The objects that lld's map lists, named as the bill names them: the
-    project's relative to their target's object folder, others without
-    their folder."""
-    column = link_map.splitlines()[0].index("In")
-    objects = set()
-    for line in link_map.splitlines()[1:]:
-        match = re.match(r"(\S.*):\([^()]*\)$", line[column:])
-        if match:
-            objects.add(re.sub(r"^CMakeFiles/[^/]+\.dir/|^/.*/", "", match[1]))
-    return objects
+    """The objects that lld's map lists, named as the bill names them."""
+    return {object_name(name) for name in link_map_inputs(link_map)}
 
 
 def bill_problems(bill: dict, file_name: str, program: bytes,
@@ -52,7 +47,7 @@ def bill_problems(bill: dict, file_name: str, program: bytes,
         names = []
         for component in components:
             names += [p["value"] for p in component.get("properties", [])
-                      if p["name"] == FILE_NAME]
+                      if p["name"] == FILE_NAME_PROPERTY]
             names += file_names(component.get("components", []))
         return names
 
@@ -96,11 +91,11 @@ def package_problems(package: zipfile.ZipFile, build_dir: Path,
                 problems.append(f"packaged README.txt does not name {named}")
     bill = json.loads(package.read(BILL))
     for folder in folders:
-        program = (build_dir / folder / PROGRAM).read_bytes()
+        program = program_path(build_dir, folder).read_bytes()
         if package.read(f"{folder}/{PROGRAM}") != program:
             problems.append(f"packaged {folder}/{PROGRAM} differs from the "
                             "build's")
-        link_map = (build_dir / "link-maps" / f"{folder}.map").read_text()
+        link_map = link_map_path(build_dir, folder).read_text()
         problems += bill_problems(bill, f"{folder}/{PROGRAM}", program,
                                   link_map_objects(link_map))
     for build in builds:
@@ -118,7 +113,7 @@ def main() -> int:
     parser.add_argument("--build-dir", type=Path, required=True)
     parser.add_argument("--source-dir", type=Path, required=True)
     options = parser.parse_args()
-    made = json.loads((options.build_dir / "deliverables.json").read_text())
+    made = read_deliverables(options.build_dir)
     path = options.build_dir / made["package"]
     if not path.is_file():
         print(f"no package {path}: cpack writes it")

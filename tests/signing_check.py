@@ -34,12 +34,15 @@ from typing import List, Optional, Tuple
 
 import pefile
 
+from documents import document_block, signed_size_limit
 from signing_fixture import (SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
                              TimeStampAuthority)
 
 SOURCE_DIR = Path(__file__).resolve().parent.parent
 SIGN_PACKAGE = SOURCE_DIR / "release" / "sign-package.sh"
-BILL = "sbom.cdx.json"
+sys.path.insert(0, str(SIGN_PACKAGE.parent))
+from package_facts import (BILL, FILE_NAME_PROPERTY,  # noqa: E402
+                           version_strings)
 # A moment when the signing certificates have expired and the CAs have not.
 AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
 # Far longer than signing takes, short of a stalled run's hour.
@@ -47,8 +50,6 @@ SIGNING_TIMEOUT = 120
 # The worked example: the indented block after this line.
 EXAMPLE_DOCUMENT = "docs/releasing.md"
 EXAMPLE_MARKER = "<!-- worked example: the suite runs this block -->"
-# What the README says of the signed programs' size, in KiB.
-SIGNED_SIZE_CLAIM = re.compile(r"and a time stamp, each is under (\d+) KiB")
 
 # What a case expects of the signed programs.
 TIME_STAMPED = "verifies, also after the certificate expired"
@@ -182,10 +183,7 @@ def signature_details(program: Path) -> Tuple[Optional[str], Optional[str]]:
 
 
 def product_name(program: bytes) -> str:
-    pe = pefile.PE(data=program)
-    return next(table.entries[b"ProductName"].decode()
-                for info in pe.FileInfo[0]
-                for table in getattr(info, "StringTable", []))
+    return version_strings(pefile.PE(data=program))["ProductName"]
 
 
 def package_programs(package: zipfile.ZipFile) -> List[str]:
@@ -198,7 +196,7 @@ def check_programs(signed: zipfile.ZipFile, package: zipfile.ZipFile,
     bill = json.loads(signed.read(BILL))
     hashes = {p["value"]: {h["alg"]: h["content"] for h in c["hashes"]}
               for c in bill["components"] if c["type"] == "application"
-              for p in c["properties"] if p["name"] == "bsi:component:filename"}
+              for p in c["properties"] if p["name"] == FILE_NAME_PROPERTY}
     options = case.options
     crl = options[options.index("--crl-file") + 1] \
         if "--crl-file" in options else None
@@ -350,27 +348,6 @@ def run_case(case: Case, fixture: Fixture, package: Path, work: Path) -> str:
     check_signed_package(package, output, work, fixture.path("roots.pem"),
                          case)
     return result.stdout.splitlines()[-1]
-
-
-def document_block(document: str, marker: str) -> str:
-    """A document's indented block after a marker line and an empty line,
-    unindented."""
-    lines = (SOURCE_DIR / document).read_text().splitlines()
-    block = []
-    for line in lines[lines.index(marker) + 2:]:
-        if line and not line.startswith("    "):
-            break
-        block.append(line[4:])
-    return "\n".join(block)
-
-
-def signed_size_limit() -> int:
-    """In bytes, from the README's words."""
-    readme = " ".join((SOURCE_DIR / "README.md").read_text().split())
-    claim = SIGNED_SIZE_CLAIM.search(readme)
-    if not claim:
-        raise Failure("the README gives no size of the signed programs")
-    return int(claim[1]) * 1024
 
 
 def run_example(package: Path, authority: TimeStampAuthority,

@@ -13,7 +13,6 @@ answers as scripted, or to Wine's own device installer.
 
 import argparse
 import contextlib
-import json
 import os
 import pty
 import re
@@ -27,9 +26,17 @@ import time
 import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, Dict, List, Optional, Tuple, Union
+from typing import Callable, List, Optional, Tuple, Union
 
 import pefile
+
+from documents import unsigned_size_limit
+
+SOURCE_DIR = Path(__file__).resolve().parent.parent
+sys.path[:0] = [str(SOURCE_DIR / "cmake"), str(SOURCE_DIR / "release")]
+from build_tree import (PROGRAM, link_map_inputs, link_map_path,  # noqa: E402
+                        project_object, read_deliverables)
+from package_facts import version_strings  # noqa: E402
 
 MAX_PATH = 260
 RUN_TIMEOUT = 60  # seconds a program under Wine may take
@@ -64,11 +71,9 @@ SYSTEM_NEWDEV = b"C:\\windows\\system32\\newdev.dll"
 SYSTEM_SETUPAPI = b"C:\\windows\\system32\\setupapi.dll"
 # The stand-in's libraries: native, from the system directory.
 STAND_IN_OVERRIDES = "newdev=n;setupapi=n"
-PROGRAM = "install.exe"  # each build's program, in its own folder
 
-# What each deliverable may need from a bare Windows, and its size limit.
+# What each deliverable may need from a bare Windows.
 ALLOWED_IMPORTS = {"KERNEL32.dll", "msvcrt.dll"}
-SIZE_LIMIT = 20 * 1024
 CONSOLE = 3  # the PE subsystem of console programs
 SECURITY = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
@@ -98,6 +103,7 @@ GUARD_FLAGS = CF_INSTRUMENTED | CF_FUNCTION_TABLE_PRESENT
 EX_DLLCHARACTERISTICS = 20
 CET_COMPAT = 0x1
 RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
+EXCEPTION_DIRECTORY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXCEPTION"]
 
 
 @dataclass
@@ -109,6 +115,9 @@ class Architecture:
     # x64 dispatch) pointers, which the loader fills in.
     guard_pointers: Tuple[str, ...] = ("GuardCFCheckFunctionPointer",)
     cet_compat: bool = True
+    # The size of an entry of the exception directory (.pdata), which the
+    # ABI asks for every function that calls another; x86 has none.
+    unwind_entry_size: int = 0
 
 
 ARCHITECTURES = {
@@ -116,9 +125,11 @@ ARCHITECTURES = {
     "x64": Architecture((0x8664, 0x20B), "system32",
                         BASELINE | HIGH_ENTROPY_VA,
                         ("GuardCFCheckFunctionPointer",
-                         "GuardCFDispatchFunctionPointer")),
+                         "GuardCFDispatchFunctionPointer"),
+                        unwind_entry_size=12),
     "arm64": Architecture((0xAA64, 0x20B), "system32",
-                          BASELINE | HIGH_ENTROPY_VA, cet_compat=False),
+                          BASELINE | HIGH_ENTROPY_VA, cet_compat=False,
+                          unwind_entry_size=8),
 }
 
 
@@ -426,7 +437,7 @@ class Wine:
     def __init__(self, prefix: Path, scripts: Path, kind: str, loader: str,
                  server: str):
         self.prefix = prefix
-        self.common = scripts / "common.sh"  # how Wine is set up and ended
+        self.ending = scripts / "lib" / "wine-prefix.sh"  # how Wine is ended
         self.kind = kind  # wine64, emulated (x86) or arm64
         self.loader = loader
         self.server = server
@@ -489,7 +500,7 @@ class Wine:
         too. False where a process would not end; the function says which."""
         ended = subprocess.run(
             ["bash", "-c", 'source "$1" && end_wine_prefix "$2" "$3"',
-             "end_wine_prefix", str(self.common), str(self.prefix),
+             "end_wine_prefix", str(self.ending), str(self.prefix),
              self.server], check=False)
         return ended.returncode == 0
 
@@ -562,6 +573,7 @@ class Suite:
         self.wine = wine
         self.system_newdev = wine.system_dir(arch) / "newdev.dll"
         self.system_setupapi = wine.system_dir(arch) / "setupapi.dll"
+        self.size_limit = unsigned_size_limit()
         self.passed = 0
         self.failed = 0
         self.skipped = 0
@@ -763,8 +775,9 @@ class Suite:
         imports = [entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT]
         if set(imports) != ALLOWED_IMPORTS:
             problems.append(f"imports {imports}")
-        if len(program) >= SIZE_LIMIT:
-            problems.append(f"{len(program)} bytes, limit {SIZE_LIMIT}")
+        if len(program) >= self.size_limit:
+            problems.append(f"{len(program)} bytes, limit {self.size_limit}")
+        problems += self.unwind_problems(deliverable, pe)
 
         problems += check_manifest(read_manifest(pe))
         version = version_strings(pe)
@@ -783,7 +796,32 @@ class Suite:
                                 f"expected {value!r}")
 
         self.check(f"{deliverable}: format, mitigations, control flow guard, "
-                   "imports, size, manifest, version", problems)
+                   "imports, size, unwind data, manifest, version", problems)
+
+    def unwind_problems(self, deliverable: str, pe: pefile.PE) -> List[str]:
+        """Where the ABI asks for unwind data, each of the program's own
+        functions, as its link map places them, begins an entry of the
+        exception directory."""
+        entry_size = ARCHITECTURES[self.arch].unwind_entry_size
+        if not entry_size:
+            return []
+        directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[EXCEPTION_DIRECTORY]
+        table = (pe.get_data(directory.VirtualAddress, directory.Size)
+                 if directory.Size else b"")
+        # Each entry starts with its function's address.
+        begins = {int.from_bytes(table[at:at + 4], "little")
+                  for at in range(0, len(table), entry_size)}
+        link_map = link_map_path(self.build_dir, deliverable).read_text()
+        functions = {f"{name}:{section.name}": section.address
+                     for name, linked in link_map_inputs(link_map).items()
+                     if project_object(name)
+                     for section in linked.sections
+                     if section.name.startswith(".text$") and section.size}
+        if not functions:
+            return ["the link map places none of the program's functions"]
+        return [f"no unwind data for {function}"
+                for function, address in sorted(functions.items())
+                if address not in begins]
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
@@ -1007,11 +1045,6 @@ def upper_ids(build: dict) -> set:
     return {hardware_id.upper() for hardware_id in build["hardware_ids"]}
 
 
-def read_deliverables(build_dir: Path) -> dict:
-    """What a build folder made, as CMake wrote it."""
-    return json.loads((build_dir / "deliverables.json").read_text())
-
-
 def check_control_flow_guard(pe: pefile.PE,
                              architecture: Architecture) -> List[str]:
     """A guard table that the loader can use, pointers it can fill in and
@@ -1050,16 +1083,6 @@ def read_manifest(pe: pefile.PE) -> Optional[bytes]:
                 data = resource.directory.entries[0].data.struct
                 return pe.get_data(data.OffsetToData, data.Size)
     return None
-
-
-def version_strings(pe: pefile.PE) -> Dict[str, str]:
-    """The StringFileInfo values of the program's version information."""
-    strings = {}
-    for info in getattr(pe, "FileInfo", [[]])[0]:
-        for table in getattr(info, "StringTable", []):
-            strings.update((key.decode(), value.decode())
-                           for key, value in table.entries.items())
-    return strings
 
 
 def check_manifest(manifest: Optional[bytes]) -> List[str]:
