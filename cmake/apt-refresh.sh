@@ -1,6 +1,7 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Sourced by scripts/common.sh and arm64-runtime.sh: refreshes apt's package
+# shellcheck shell=sh
+# Sourced by arm64-runtime.sh and scripts/lib/apt.sh: refreshes apt's package
 # lists so that an index the archive serves damaged for a while (a mirror in
 # the middle of a sync, say) stops only a run that needs what it lists.
 
@@ -19,7 +20,8 @@ APT_UPDATE_PAUSE=5
 # fails.
 #   usage: refresh_apt_lists <log> <apt-get command...>
 refresh_apt_lists() {
-  local refresh_log=$1 refresh_try=1 refresh_output
+  # shellcheck disable=SC3043 # dash, Debian's sh, has local
+  local refresh_log="$1" refresh_try=1 refresh_output
   shift
   while :; do
     echo "== $* update (try $refresh_try of $APT_UPDATE_TRIES)" >>"$refresh_log"
@@ -57,13 +59,6 @@ refresh_apt_lists() {
 # Joins refresh_apt_lists' lines into one.
 apt_failures_in_a_line() {
   printf '%s\n' "$1" | awk '{ printf "%s%s", (NR > 1 ? "; " : ""), $0 }'
-}
-
-# After a failed refresh, where the lists apt has hold what a run needs.
-#   usage: say_going_on_with_old_lists <failures> <what the run needs>
-say_going_on_with_old_lists() {
-  echo "apt could not refresh $(apt_failures_in_a_line "$1"); going on with" \
-    "the package lists it has, which hold $2" >&2
 }
 
 # After a failed refresh, where they do not: what to do.

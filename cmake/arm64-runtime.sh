@@ -25,7 +25,9 @@ readonly HEADERS=/usr/share/mingw-w64/include
 readonly IMPORT_LIBRARIES="kernel32 msvcrt advapi32 setupapi user32 shell32"
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=cmake/cache-root.sh
 . "$here/cache-root.sh"
+# shellcheck source=cmake/apt-refresh.sh
 . "$here/apt-refresh.sh"
 version=$(dpkg-query -W -f='${Version}' mingw-w64-common)
 cache_root=$(installer_cache_root)
@@ -115,6 +117,7 @@ mkdir -p "$work/sysroot" "$work/build"
 ln -s "$HEADERS" "$work/sysroot/include"
 compiler="clang-19 --target=$TRIPLET -isystem $HEADERS"
 cd "$work/build"
+# shellcheck disable=SC2211 # the source's one folder, named with its version
 "$work"/source/mingw-w64-*/mingw-w64-crt/configure --host="$TRIPLET" \
   --with-sysroot="$work/sysroot" --disable-lib32 --disable-lib64 \
   --enable-libarm64 --with-default-msvcrt=msvcrt \

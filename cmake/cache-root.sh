@@ -1,6 +1,7 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Sourced by arm64-runtime.sh and scripts/common.sh. Prints the folder for
+# shellcheck shell=sh
+# Sourced by arm64-runtime.sh and scripts/lib/private-root.sh. Prints the folder for
 # what is built or fetched once per machine, outside any build tree (the
 # arm64 runtime, the arm64 Wine): INSTALLER_RUNTIME_CACHE, otherwise
 # install-exe in the user's cache folder.

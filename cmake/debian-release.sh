@@ -1,6 +1,7 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
-# Sourced by private-apt.sh and scripts/common.sh: which Debian release this
+# shellcheck shell=sh
+# Sourced by private-apt.sh and scripts/lib/host.sh: which Debian release this
 # system runs, and where its apt takes that release from. Nothing else names
 # a release or an archive.
 
@@ -26,6 +27,7 @@ debian_codename() {
 # suite named by its alias (stable, say) counts once apt's lists are
 # updated, which tells its codename.
 debian_suites() {
+  # shellcheck disable=SC2016 # apt's own placeholders, not the shell's
   apt-get indextargets \
     --format '$(TARGET_OF) $(COMPONENT) $(CODENAME) $(RELEASE) $(REPO_URI)' \
     'Identifier: Packages' 2>/dev/null |
@@ -37,9 +39,4 @@ debian_suites() {
       else next
       if (!seen[$5 " " $4]++) print $5, $4, kind
     }'
-}
-
-# Prints the address of the archive of the given release's own suite.
-debian_archive() {
-  debian_suites "$1" | awk '$3 == "-" { print $1; exit }'
 }

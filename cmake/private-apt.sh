@@ -13,6 +13,7 @@ set -eu
 
 readonly KEYRING=/usr/share/keyrings/debian-archive-keyring.gpg
 
+# shellcheck source=cmake/debian-release.sh
 . "$(dirname "$0")/debian-release.sh"
 folder=$1
 kind=$2

@@ -375,6 +375,7 @@ release_codename() {
 # Whether apt's lists name the suite, by its codename or as the sources
 # write it.
 apt_has_suite() {
+  # shellcheck disable=SC2016 # apt's own placeholders, not the shell's
   apt-get indextargets --format '$(CODENAME) $(RELEASE)' 2>/dev/null |
     awk -v suite="$1" '$1 == suite || $2 == suite { found = 1 }
       END { exit !found }'
@@ -382,6 +383,7 @@ apt_has_suite() {
 
 # The archive that apt's sources take the release's main component from.
 release_archive() {
+  # shellcheck disable=SC2016 # apt's own placeholders, not the shell's
   apt-get indextargets \
     --format '$(TARGET_OF) $(COMPONENT) $(CODENAME) $(RELEASE) $(REPO_URI)' \
     'Identifier: Packages' 2>/dev/null |

@@ -8,7 +8,14 @@
 # loader, and builds only what it runs.
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
-source scripts/common.sh
+source scripts/lib/host.sh
+source scripts/lib/apt.sh
+source scripts/lib/prerequisites.sh
+source scripts/lib/private-root.sh
+source scripts/lib/wine-x86.sh
+source scripts/lib/wine-arm64.sh
+source scripts/lib/wine-choice.sh
+source scripts/lib/wine-prefix.sh
 
 readonly PRESET=windows-x64
 readonly BUILD_DIR="$PWD/build/$PRESET"

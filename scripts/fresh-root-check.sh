@@ -26,7 +26,8 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "fresh-root-check.sh makes a root and mounts inside it: run it as root" >&2
   exit 2
 fi
-source scripts/common.sh
+source scripts/lib/host.sh
+source scripts/lib/apt.sh
 require_supported_host
 
 readonly SUITE=${1:-stable}
@@ -88,6 +89,11 @@ root_sources() {
     $3 == "-updates" || $3 == "-security" { print "deb " $1 " " release $3 " main" }'
 }
 
+# The address of the archive of the given release's own suite.
+debian_archive() {
+  debian_suites "$1" | awk '$3 == "-" { print $1; exit }'
+}
+
 make_root() {
   local archive codename sources options
   archive=$(debian_archive "$(debian_codename)")
@@ -110,7 +116,7 @@ make_root() {
     chroot "$ROOT" update-ca-certificates >/dev/null
   fi
   git clone --quiet "$PWD" "$ROOT$CLONE"
-  echo "$(. "$ROOT/etc/os-release" && echo "$PRETTY_NAME") in $ROOT," \
+  echo "$(os_release_name "$ROOT/etc/os-release") in $ROOT," \
     "with a clone of $(git rev-parse --short HEAD), and the apt sources:"
   printf '  %s\n' "${sources[@]}"
 }
@@ -122,6 +128,7 @@ make_root() {
 # inside the root, which only the namespace sees, is written to MOUNTS_LEFT
 # and fails the command; remove_root then leaves the root in place.
 in_root() {
+  # shellcheck disable=SC2016 # the inner shell expands them
   unshare --mount --propagation private -- bash -c '
     set -e
     root=$1 registration=$1$2 mounts_left=$3
@@ -233,7 +240,7 @@ trap clean_up EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 start=$SECONDS
-stage "Installing what makes a root" install_packages "${BUILDER_PACKAGES[@]}"
+stage "Installing what makes a root" install_missing_packages "${BUILDER_PACKAGES[@]}"
 remove_root
 mkdir -p "$WORK"
 stage "Making a minimal Debian $SUITE root" make_root

@@ -2,21 +2,30 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
 # How the suite runs one architecture's programs under Wine: see wine_loader
-# in common.sh.
+# in lib/wine-choice.sh.
 #   wine-loader.sh <x86|x64|arm64>
 #       prints the kind, the loader and the server, a line each; for arm64,
 #       lets the kernel start aarch64 programs until it is released
 #   wine-loader.sh --release <x86|x64|arm64>
 #       takes that back
 set -euo pipefail
-source "$(dirname "$0")/common.sh"
+cd "$(dirname "$0")/.."
+source scripts/lib/host.sh
+source scripts/lib/apt.sh
+source scripts/lib/private-root.sh
+source scripts/lib/wine-x86.sh
+source scripts/lib/wine-arm64.sh
+source scripts/lib/wine-choice.sh
+source scripts/lib/binfmt.sh
 
 usage() {
   echo "usage: wine-loader.sh [--release] <x86|x64|arm64>" >&2
   exit 2
 }
 
-[ "$#" -ge 1 ] && [ "$#" -le 2 ] || usage
+if [ "$#" -lt 1 ] || [ "$#" -gt 2 ]; then
+  usage
+fi
 release=""
 if [ "$1" = --release ]; then
   release=1

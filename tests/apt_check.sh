@@ -18,10 +18,16 @@
 #    with its dependencies of the same suite; one at a version that no suite
 #    of the release holds is refused in one line.
 set -euo pipefail
-source "$(dirname "$0")/../scripts/common.sh"
+cd "$(dirname "$0")/.."
+readonly WORK="$PWD/build/apt-check"
+# The check's own log of apt's output, which it reads back.
+export APT_LOG="$WORK/apt.log"
+source scripts/lib/host.sh
+source scripts/lib/apt.sh
+source scripts/lib/private-root.sh
 
-readonly WORK="$(dirname "$BUILD_SCRIPTS")/build/apt-check"
-readonly RELEASE=$(debian_codename)
+RELEASE=$(debian_codename)
+readonly RELEASE
 readonly SOUND_SUITE=current
 readonly DAMAGED_SUITE=extra
 readonly SOUND_PACKAGE=fixture-tool # amd64, in the sound suite
@@ -106,8 +112,7 @@ serve_repository() {
 
 # Prints the port the server listens on, once it does.
 server_port() {
-  local tries
-  for tries in $(seq 50); do
+  for _ in $(seq 50); do
     if grep -q "port [0-9]" "$WORK/server.log"; then
       sed -n 's/.* port \([0-9]*\) .*/\1/p' "$WORK/server.log" | head -n 1
       return 0
@@ -164,11 +169,16 @@ check() {
   fi
 }
 
+# Standard input, set off as quoted output.
+quoted() {
+  sed 's/^/     | /'
+}
+
 # Whether <text> holds the line <line>; shows the text where it does not.
 has_line() {
   grep -qxF -- "$2" <<<"$1" && return 0
   echo "     no line: $2"
-  sed 's/^/     | /' <<<"$1"
+  quoted <<<"$1"
   return 1
 }
 
@@ -176,7 +186,7 @@ has_line() {
 lacks() {
   local found
   found=$(grep -e "$2" <<<"$1") || return 0
-  sed 's/^/     | /' <<<"$found"
+  quoted <<<"$found"
   echo "     lines that match $2, above"
   return 1
 }
@@ -208,7 +218,7 @@ SCRIPT
 # status in INSTALL_STATUS.
 install_here() {
   INSTALL_STATUS=0
-  install_packages "$@" >"$WORK/install.out" 2>&1 || INSTALL_STATUS=$?
+  install_missing_packages "$@" >"$WORK/install.out" 2>&1 || INSTALL_STATUS=$?
   INSTALL_OUTPUT=$(cat "$WORK/install.out")
 }
 
@@ -258,7 +268,8 @@ check_system_installs() {
 root_holds() {
   local staging=$1 found
   shift
-  found=$(ls "$staging/root/usr/share/fixture" 2>/dev/null | paste -sd' ')
+  found=$(find "$staging/root/usr/share/fixture" -mindepth 1 -printf '%f\n' \
+    2>/dev/null | sort | paste -sd' ')
   [ "$found" = "$*" ] && return 0
   echo "     the private root holds: ${found:-nothing}; expected: $*"
   return 1
