@@ -48,7 +48,8 @@ work=$(mktemp -d)
 log="$key.log"
 # The build's own output goes to the log, which is shown if it fails.
 exec 3>&2 2>"$log"
-failed() {
+# On every exit: the work folder goes, and a failed build shows its log.
+end_build() {
   status=$?
   rm -rf "$work"
   if [ "$status" -ne 0 ]; then
@@ -56,7 +57,7 @@ failed() {
     echo "arm64 runtime: the build failed; its whole output is in $log" >&3
   fi
 }
-trap failed EXIT
+trap end_build EXIT
 
 # The private apt set-up for the source. Its lists start empty, so after a
 # failed refresh none hold the source.

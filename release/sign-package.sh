@@ -70,7 +70,7 @@ readonly BACKPORTS_SOURCES=install-exe-backports.list
 
 pkcs12='' key='' certificates='' module='' command='' ca_file='' crl_file=''
 no_timestamp='' timestamps=() work='' partial='' signer=''
-install_prerequisites='' set_up_only='' description='' url='' programs=()
+prerequisites_asked='' set_up_only='' description='' url='' programs=()
 
 fail() {
   echo "sign-package.sh: $*" >&2
@@ -85,7 +85,7 @@ usage_error() {
 
 parse_options() {
   if [ $# -eq 1 ] && [ "$1" = --install-prerequisites ]; then
-    install_prerequisites=1 set_up_only=1
+    prerequisites_asked=1 set_up_only=1
     return 0
   fi
   while [ $# -gt 0 ]; do
@@ -108,7 +108,7 @@ parse_options() {
       shift 2
       ;;
     --no-timestamp) no_timestamp=1 && shift ;;
-    --install-prerequisites) install_prerequisites=1 && shift ;;
+    --install-prerequisites) prerequisites_asked=1 && shift ;;
     -h | --help) echo "$USAGE" && exit 0 ;;
     -*) usage_error "unknown option $1" ;;
     *) break ;;
@@ -354,7 +354,7 @@ require_packages() {
       "install ok installed" ] || missing+=("$package")
   done
   [ "${#missing[@]}" -gt 0 ] || return 0
-  [ -n "$install_prerequisites" ] ||
+  [ -n "$prerequisites_asked" ] ||
     fail "missing the Debian packages ${missing[*]}: install them" \
       "(apt-get install ${missing[*]}), or give --install-prerequisites"
   { apt_as_root update &&
@@ -424,7 +424,7 @@ require_osslsigncode_version() {
   found=$(osslsigncode_version)
   if [ -n "$found" ] &&
     dpkg --compare-versions "$found" lt "$OSSLSIGNCODE_NEEDED" &&
-    [ -n "$install_prerequisites" ]; then
+    [ -n "$prerequisites_asked" ]; then
     install_osslsigncode_from_backports "$found"
     found=$(osslsigncode_version)
   fi

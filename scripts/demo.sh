@@ -39,7 +39,7 @@ step() {
 
 # Says which step failed and how, with the failing tool's own output where
 # it went to a log rather than to the terminal.
-report_failure() {
+stop_at_failed_step() {
   local status=$1 command=$2
   trap - ERR
   echo >&2
@@ -54,7 +54,7 @@ report_failure() {
   fi
   exit "$status"
 }
-trap 'report_failure $? "$BASH_COMMAND"' ERR
+trap 'stop_at_failed_step $? "$BASH_COMMAND"' ERR
 
 # Wine writes CR LF line ends; show the lines as plain text. What Wine
 # prints on standard error goes to its log.
@@ -104,7 +104,7 @@ while kill -0 "$boot" 2>/dev/null; do
   sleep 5
   seconds=$((seconds + 5))
 done
-wait "$boot" || report_failure $? "$WINE cmd.exe /c exit (setting up the prefix)"
+wait "$boot" || stop_at_failed_step $? "$WINE cmd.exe /c exit (setting up the prefix)"
 echo "Wine prefix ready"
 
 step "Registering a simulated device with hardware ID $HARDWARE_ID"

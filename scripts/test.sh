@@ -27,6 +27,14 @@ readonly LOGS=build/test-logs
 readonly DEFAULT_BUILDS=(build/windows-x86 build/windows-x64 build/windows-arm64)
 readonly VENDOR_EXAMPLE_BUILD=build/zorq-x64
 
+# Configures, builds and packages one architecture's default build folder
+# afresh: the deliverables, the test programs and the demo's.
+build_default() {
+  cmake --preset "windows-$1" --fresh
+  cmake --build --preset "windows-$1"
+  cpack --preset "windows-$1"
+}
+
 # The package that cpack wrote in each given build folder, a path each.
 packages_of() {
   local folder
@@ -49,13 +57,19 @@ check_bills() {
   tests/bill_schema_check.sh "${packages[@]}" build/signing/signed/*.zip
 }
 
-# The stages, longest first: <name> "<what it needs>" <command...>.
-stage arm64 "" tests/workflow_check.sh arm64
-stage x86 "" tests/workflow_check.sh x86
-stage x64 "" tests/workflow_check.sh x64
+# The stages, those on the longest path first: <name> "<what it needs>"
+# <command...>.
+stage arm64-build "" build_default arm64
+stage x86-build "" build_default x86
+stage x64-build "" build_default x64
+stage arm64-suite "arm64-build" tests/suite_check.sh arm64
+stage x86-suite "x86-build" tests/suite_check.sh x86
+stage x64-suite "x64-build" tests/suite_check.sh x64
+stage vendor-example "x64-build" tests/vendor_build_check.sh example
+stage signing "x86-build x64-build arm64-build vendor-example" sign_packages
+stage bills "signing" check_bills
+stage product-line "x64-build" tests/vendor_build_check.sh product-line
 stage apt "" tests/apt_check.sh
-stage vendor-example "x64" tests/vendor_build_check.sh example
-stage product-line "x64" tests/vendor_build_check.sh product-line
 stage build-info "" "$PYTHON" tests/build_info_check.py follows-tree
 stage provenance "" "$PYTHON" tests/build_info_check.py provenance
 stage bad-vendor-files "" tests/bad_vendor_files_check.sh
@@ -64,13 +78,11 @@ stage lint "" tests/lint_check.sh
 stage reuse "" reuse lint
 stage docs "" "$PYTHON" tests/docs_check.py .
 stage bad-arguments "" tests/bad_arguments_check.sh
-stage runtime-notice "arm64" tests/runtime_notice_check.sh
-stage reconfigure "arm64" tests/reconfigure_check.sh
-stage clang-tidy "x86" tests/clang_tidy_check.sh
-stage cppcheck "x86" tests/cppcheck_check.sh
-stage reproducible "x86 x64 arm64" tests/reproducible_check.sh
-stage signing "x86 x64 arm64 vendor-example" sign_packages
-stage bills "signing" check_bills
+stage runtime-notice "arm64-build" tests/runtime_notice_check.sh
+stage reconfigure "arm64-build" tests/reconfigure_check.sh
+stage clang-tidy "x86-build" tests/clang_tidy_check.sh
+stage cppcheck "x86-build" tests/cppcheck_check.sh
+stage reproducible "x86-build x64-build arm64-build" tests/reproducible_check.sh
 
 usage() {
   echo "usage: test.sh [--jobs N] [stage...], or test.sh --list" >&2

@@ -20,7 +20,7 @@ readonly BAD_ARGUMENTS=(
   "scripts/test.sh|--jobs"
   "scripts/test.sh|--jobs|0"
   "scripts/test.sh|x86|no-such-stage"
-  "tests/workflow_check.sh|x87"
+  "tests/suite_check.sh|x87"
   "tests/vendor_build_check.sh|"
   "tests/bill_schema_check.sh"
 )

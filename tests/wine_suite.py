@@ -801,7 +801,8 @@ class Suite:
     def unwind_problems(self, deliverable: str, pe: pefile.PE) -> List[str]:
         """Where the ABI asks for unwind data, each of the program's own
         functions, as its link map places them, begins an entry of the
-        exception directory."""
+        exception directory, whose entries the unwinder searches in the
+        order of their addresses."""
         entry_size = ARCHITECTURES[self.arch].unwind_entry_size
         if not entry_size:
             return []
@@ -809,8 +810,10 @@ class Suite:
         table = (pe.get_data(directory.VirtualAddress, directory.Size)
                  if directory.Size else b"")
         # Each entry starts with its function's address.
-        begins = {int.from_bytes(table[at:at + 4], "little")
-                  for at in range(0, len(table), entry_size)}
+        begins = [int.from_bytes(table[at:at + 4], "little")
+                  for at in range(0, len(table), entry_size)]
+        problems = ([] if begins == sorted(begins)
+                    else ["the exception directory is not in address order"])
         link_map = link_map_path(self.build_dir, deliverable).read_text()
         functions = {f"{name}:{section.name}": section.address
                      for name, linked in link_map_inputs(link_map).items()
@@ -819,9 +822,9 @@ class Suite:
                      if section.name.startswith(".text$") and section.size}
         if not functions:
             return ["the link map places none of the program's functions"]
-        return [f"no unwind data for {function}"
-                for function, address in sorted(functions.items())
-                if address not in begins]
+        return problems + [f"no unwind data for {function}"
+                           for function, address in sorted(functions.items())
+                           if address not in begins]
 
     def run_report_cases(self) -> None:
         checker = self.build_dir / "tests" / "report_failure_check.exe"
