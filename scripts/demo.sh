@@ -11,9 +11,6 @@ cd "$(dirname "$0")/.."
 source scripts/lib/host.sh
 source scripts/lib/apt.sh
 source scripts/lib/prerequisites.sh
-source scripts/lib/private-root.sh
-source scripts/lib/wine-x86.sh
-source scripts/lib/wine-arm64.sh
 source scripts/lib/wine-choice.sh
 source scripts/lib/wine-prefix.sh
 

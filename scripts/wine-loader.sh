@@ -12,9 +12,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/host.sh
 source scripts/lib/apt.sh
-source scripts/lib/private-root.sh
-source scripts/lib/wine-x86.sh
-source scripts/lib/wine-arm64.sh
 source scripts/lib/wine-choice.sh
 source scripts/lib/binfmt.sh
 

@@ -19,8 +19,8 @@ if ! output=$(cmake --build "$WORK" 2>&1); then
   echo "the program does not link with a user's CMAKE_EXE_LINKER_FLAGS"
   exit 1
 fi
-program=$WORK/$(/usr/bin/python3 cmake/build_tree.py programs "$WORK" | head -n 1)
-reserve=$("$READOBJ" --file-headers "$program" |
+mapfile -t programs < <(/usr/bin/python3 cmake/build_tree.py programs "$WORK")
+reserve=$("$READOBJ" --file-headers "$WORK/${programs[0]}" |
   awk '$1 == "SizeOfStackReserve:" { print $2 }')
 if [ "$reserve" != "$USER_STACK_RESERVE" ]; then
   echo "linked with a stack reserve of ${reserve:-none}, not the" \

@@ -1,8 +1,14 @@
 # SPDX-FileCopyrightText: 2026 The install authors
 # SPDX-License-Identifier: MIT
 # shellcheck shell=bash
-# Which Wine starts each architecture's programs. Needs host.sh, apt.sh,
-# private-root.sh, wine-x86.sh and wine-arm64.sh.
+# Which Wine starts each architecture's programs. Needs host.sh and apt.sh.
+
+# shellcheck source=scripts/lib/private-root.sh
+source "$PROJECT_ROOT/scripts/lib/private-root.sh"
+# shellcheck source=scripts/lib/wine-x86.sh
+source "$PROJECT_ROOT/scripts/lib/wine-x86.sh"
+# shellcheck source=scripts/lib/wine-arm64.sh
+source "$PROJECT_ROOT/scripts/lib/wine-arm64.sh"
 
 # Chooses how Wine starts the programs of one architecture (x86, x64 or
 # arm64). Prints three lines on standard output: the kind (wine64, emulated
