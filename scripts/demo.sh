@@ -66,9 +66,8 @@ cmake --preset "$PRESET" >/dev/null
 cmake --build --preset "$PRESET" --target demo_programs
 # The first build, and its sample package, which the build wrote: one INF
 # and the payload that it copies.
-{ read -r FOLDER && read -r HARDWARE_ID; } < <(/usr/bin/python3 -c 'import json, sys
-build = json.load(open(sys.argv[1]))["builds"][0]
-print(build["folder"], build["hardware_ids"][0], sep="\n")' "$BUILD_DIR/deliverables.json")
+{ read -r FOLDER && read -r HARDWARE_ID; } < <(/usr/bin/python3 \
+  cmake/build_tree.py first-build "$BUILD_DIR")
 readonly FOLDER HARDWARE_ID
 readonly SAMPLE="$BUILD_DIR/demo/packages/$FOLDER"
 for file in "$SAMPLE"/*; do
