@@ -36,69 +36,115 @@ now_us() {
 # Runs the given stages (every declared one if none is given) under
 # <log folder>, and prints their table. Fails if any failed.
 run_stages() {
-  local logs=$1 name need pid status verdict first_start
+  local logs=$1 name first_start
   shift
-  local -a chosen=("$@") pending waiting
+  local -a chosen=("$@") pending
   local -A selected=() state=() started=() seconds=() running=()
+  local ended
   [ "${#chosen[@]}" -gt 0 ] || chosen=("${STAGE_ORDER[@]}")
   pending=("${chosen[@]}")
-  first_start=$(now_us)
   for name in "${chosen[@]}"; do selected[$name]=1; done
+  first_start=$(now_us)
   mkdir -p "$logs"
+  # Each stage, as it ends, writes its name and status into this pipe,
+  # which stays open for reading and writing while the stages run.
+  rm -f "$logs/ended"
+  mkfifo "$logs/ended"
+  exec {ended}<>"$logs/ended"
   # A stage runs in a process group of its own, which an interrupt ends.
   set -m
-  trap 'end_stages "${!running[@]}"; exit 130' INT
-  trap 'end_stages "${!running[@]}"; exit 143' TERM
+  trap 'end_stages "${running[@]}"; exit 130' INT
+  trap 'end_stages "${running[@]}"; exit 143' TERM
   while [ "${#pending[@]}" -gt 0 ] || [ "${#running[@]}" -gt 0 ]; do
-    waiting=()
-    for name in "${pending[@]}"; do
-      verdict=ready
-      for need in ${STAGE_NEEDS[$name]}; do
-        case ${state[$need]:-} in
-        passed) ;;
-        failed | "not run") verdict="not run" ;;
-        *) [ -z "${selected[$need]:-}" ] || [ "$verdict" != ready ] ||
-          verdict=waiting ;;
-        esac
-      done
-      if [ "$verdict" = "not run" ]; then
-        state[$name]="not run"
-        seconds[$name]=0
-        echo "== $name: not run, as a stage it needs failed"
-      elif [ "$verdict" = ready ] && [ "${#running[@]}" -lt "$STAGE_JOBS" ]; then
-        echo "== $name: started"
-        eval "${STAGE_COMMAND[$name]}" </dev/null >"$logs/$name.log" 2>&1 &
-        running[$!]=$name
-        started[$name]=$(now_us)
-      else
-        waiting+=("$name")
-      fi
-    done
-    pending=("${waiting[@]}")
+    start_ready_stages
     if [ "${#running[@]}" -eq 0 ]; then
-      [ "${#pending[@]}" -eq 0 ] && continue
-      echo "stages wait for each other: ${pending[*]}" >&2
-      return 1
-    fi
-    status=0
-    wait -n -p pid "${!running[@]}" || status=$?
-    name=${running[$pid]}
-    unset "running[$pid]"
-    seconds[$name]=$((($(now_us) - started[$name] + 500000) / 1000000))
-    cat "$logs/$name.log"
-    if [ "$status" -eq 0 ]; then
-      state[$name]=passed
-      echo "== $name: passed in ${seconds[$name]} s"
+      [ "${#pending[@]}" -eq 0 ] || {
+        echo "stages wait for each other: ${pending[*]}" >&2
+        return 1
+      }
     else
-      state[$name]=failed
-      echo "== $name: failed in ${seconds[$name]} s, with status $status" \
-        "(its output: $logs/$name.log)"
+      end_next_stage
     fi
   done
   trap - INT TERM
   set +m
+  exec {ended}>&-
+  rm -f "$logs/ended"
   stage_table "$((($(now_us) - first_start + 500000) / 1000000))" \
     "${chosen[@]}"
+}
+
+# Of run_stages' pending stages, starts those whose needs have passed while
+# fewer than STAGE_JOBS run, and marks those whose needs failed not run.
+start_ready_stages() {
+  local name waiting=()
+  for name in "${pending[@]}"; do
+    case $(stage_readiness "$name") in
+    "not run")
+      state[$name]="not run"
+      seconds[$name]=0
+      echo "== $name: not run, as a stage it needs failed"
+      ;;
+    ready)
+      if [ "${#running[@]}" -lt "$STAGE_JOBS" ]; then
+        echo "== $name: started"
+        run_stage "$name" &
+        running[$name]=$!
+        started[$name]=$(now_us)
+      else
+        waiting+=("$name")
+      fi
+      ;;
+    *) waiting+=("$name") ;;
+    esac
+  done
+  pending=("${waiting[@]}")
+}
+
+# Runs <stage>, with errexit as the test command has it, its output into
+# its log; then says its name and status on run_stages' pipe.
+run_stage() {
+  set +e
+  (
+    set -e
+    eval "${STAGE_COMMAND[$1]}"
+  ) </dev/null >"$logs/$1.log" 2>&1
+  echo "$1 $?" >&"$ended"
+}
+
+# ready, waiting or "not run", as <stage>'s needs stand in run_stages: a
+# need that this run does not include counts as met.
+stage_readiness() {
+  local need readiness=ready
+  for need in ${STAGE_NEEDS[$1]}; do
+    case ${state[$need]:-} in
+    passed) ;;
+    failed | "not run") readiness="not run" ;;
+    *) if [ -n "${selected[$need]:-}" ] && [ "$readiness" = ready ]; then
+      readiness=waiting
+    fi ;;
+    esac
+  done
+  echo "$readiness"
+}
+
+# Waits for the next of run_stages' running stages to end, and shows its
+# output, its verdict and its time.
+end_next_stage() {
+  local name status
+  read -r name status <&"$ended"
+  wait "${running[$name]}" || true
+  unset "running[$name]"
+  seconds[$name]=$((($(now_us) - started[$name] + 500000) / 1000000))
+  cat "$logs/$name.log"
+  if [ "$status" -eq 0 ]; then
+    state[$name]=passed
+    echo "== $name: passed in ${seconds[$name]} s"
+  else
+    state[$name]=failed
+    echo "== $name: failed in ${seconds[$name]} s, with status $status" \
+      "(its output: $logs/$name.log)"
+  fi
 }
 
 # Ends the given stages' process groups: their programs end their own
