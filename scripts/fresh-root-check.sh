@@ -28,6 +28,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 source scripts/lib/host.sh
 source scripts/lib/apt.sh
+source scripts/lib/wine-arm64.sh
+source scripts/lib/binfmt.sh
 require_supported_host
 
 readonly SUITE=${1:-stable}
