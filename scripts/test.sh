@@ -51,6 +51,7 @@ sign_packages() {
   "$PYTHON" tests/signing_check.py build/signing "${packages[@]}"
 }
 
+# The bill of every default package, as built and as signed.
 check_bills() {
   local packages
   mapfile -t packages < <(packages_of "${DEFAULT_BUILDS[@]}")
