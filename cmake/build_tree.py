@@ -87,8 +87,9 @@ def link_map_inputs(link_map: str) -> Dict[str, LinkInput]:
 
 
 def project_object(input_name: str) -> Optional[str]:
-    """A project object's path in the source tree, or None for another
-    input (the runtime's, the toolchain's)."""
+    """A project object's path under its target's object folder
+    (installer/main.cpp.obj), or None for another input (the runtime's,
+    the toolchain's)."""
     match = PROJECT_OBJECT.match(input_name)
     return match[1] if match else None
 

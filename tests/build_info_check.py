@@ -22,10 +22,9 @@ import sys
 import zipfile
 from pathlib import Path
 
+from readers import BUILD_INFO, read_deliverables, source_date_epoch
+
 SOURCE_DIR = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(SOURCE_DIR / "cmake"), str(SOURCE_DIR / "release")]
-from build_tree import read_deliverables  # noqa: E402
-from package_facts import BUILD_INFO, source_date_epoch  # noqa: E402
 
 BUILD = SOURCE_DIR / "build"
 PRESET = "windows-x64"

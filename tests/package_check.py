@@ -14,12 +14,9 @@ import zipfile
 from pathlib import Path
 from typing import List
 
-SOURCE_DIR = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(SOURCE_DIR / "cmake"), str(SOURCE_DIR / "release")]
-from build_tree import (PROGRAM, link_map_inputs, link_map_path,  # noqa: E402
-                        object_name, program_path, read_deliverables)
-from package_facts import (BILL, BUILD_INFO,  # noqa: E402
-                           FILE_NAME_PROPERTY)
+from readers import (BILL, BUILD_INFO, FILE_NAME_PROPERTY, PROGRAM,
+                     link_map_inputs, link_map_path, object_name, program_path,
+                     read_deliverables)
 
 SKIPPED = 77  # the status the test's SKIP_RETURN_CODE names
 PACKAGE_FILES = {"README.txt", BUILD_INFO, "LICENSE.txt",

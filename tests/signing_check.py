@@ -35,14 +35,12 @@ from typing import List, Optional, Tuple
 import pefile
 
 from documents import document_block, signed_size_limit
+from readers import BILL, FILE_NAME_PROPERTY, version_strings
 from signing_fixture import (SIGNER_DAYS, SOFTHSM_MODULE, Fixture,
                              TimeStampAuthority)
 
 SOURCE_DIR = Path(__file__).resolve().parent.parent
 SIGN_PACKAGE = SOURCE_DIR / "release" / "sign-package.sh"
-sys.path.insert(0, str(SIGN_PACKAGE.parent))
-from package_facts import (BILL, FILE_NAME_PROPERTY,  # noqa: E402
-                           version_strings)
 # A moment when the signing certificates have expired and the CAs have not.
 AFTER_EXPIRY = int(time.time()) + 2 * SIGNER_DAYS * 24 * 3600
 # Far longer than signing takes, short of a stalled run's hour.

@@ -31,7 +31,8 @@ check_example() {
     "$EXAMPLE_MARKER")
   rm -rf build/zorq "$EXAMPLE_BUILD"
   bash -euo pipefail -c "$example" >/dev/null
-  check_vendor_programs build/zorq/vendor.json "$EXAMPLE_BUILD"
+  "$PYTHON" tests/vendor_read_back.py build/zorq/vendor.json "$EXAMPLE_BUILD"
+  check_vendor_programs "$EXAMPLE_BUILD"
 }
 
 check_product_line() {
@@ -44,20 +45,19 @@ check_product_line() {
   cmake --build "$PRODUCT_LINE_BUILD" >/dev/null
   sed -i 's/LINE&PID_0001/LINE\&PID_0011/; s/"2\.7\.13"/"2.7.14"/' "$vendor"
   output=$(cmake --build "$PRODUCT_LINE_BUILD" 2>&1)
-  if ! "$PYTHON" tests/vendor_read_back.py "$vendor" "$PRODUCT_LINE_BUILD" \
-    >/dev/null; then
+  if ! "$PYTHON" tests/vendor_read_back.py "$vendor" "$PRODUCT_LINE_BUILD"; then
     echo "$output" | tail -n 5
     echo "an edited vendor file did not reach the build"
     return 1
   fi
   echo "an edited vendor file re-configured and rebuilt the folder"
-  check_vendor_programs "$vendor" "$PRODUCT_LINE_BUILD"
+  check_vendor_programs "$PRODUCT_LINE_BUILD"
 }
 
-# A vendor build folder's programs, as the file's header says.
+# A vendor build folder's programs, once read back against the vendor file:
+# the suite, and the package.
 check_vendor_programs() {
-  local vendor=$1 folder=$2 status=0
-  "$PYTHON" tests/vendor_read_back.py "$vendor" "$folder"
+  local folder=$1 status=0
   "$PYTHON" tests/wine_suite.py --build-dir "$folder" --source-dir . \
     --arch x64 --other-build-dir "$DEFAULT_BUILD" || status=$?
   require_wine_ended "$folder" || status=1

@@ -14,10 +14,7 @@ from typing import List
 
 import pefile
 
-SOURCE_DIR = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(SOURCE_DIR / "cmake"), str(SOURCE_DIR / "release")]
-from build_tree import PROGRAM, read_deliverables  # noqa: E402
-from package_facts import version_strings  # noqa: E402
+from readers import PROGRAM, read_deliverables, version_strings
 
 
 def declared_builds(vendor: dict) -> List[dict]:

@@ -31,12 +31,8 @@ from typing import Callable, List, Optional, Tuple, Union
 import pefile
 
 from documents import unsigned_size_limit
-
-SOURCE_DIR = Path(__file__).resolve().parent.parent
-sys.path[:0] = [str(SOURCE_DIR / "cmake"), str(SOURCE_DIR / "release")]
-from build_tree import (PROGRAM, link_map_inputs, link_map_path,  # noqa: E402
-                        project_object, read_deliverables)
-from package_facts import version_strings  # noqa: E402
+from readers import (PROGRAM, link_map_inputs, link_map_path, project_object,
+                     read_deliverables, version_strings)
 
 MAX_PATH = 260
 RUN_TIMEOUT = 60  # seconds a program under Wine may take
